@@ -1,0 +1,85 @@
+// The device object: everything the library knows about one serial line and its terminals.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "codec/bytes.h"
+#include "device/action.h"
+#include "platform/window.h"
+
+namespace qarn {
+
+class CHDLC;
+class CLogFile;
+class CDownFile;
+
+enum DeviceMessage : unsigned {
+    WM_HDLC_STREAM = 0x0D63,
+    WM_HDLC_FRAME = 0x0D64,
+    WM_HDLC_SENT = 0x0D65,
+};
+
+// Event kinds of the communication log.
+enum LogEvent : int {
+    kLogCodeDownFrame = 0,
+    kLogSendDownFrame = 1,
+    kLogRecvUpFrame = 2,
+    kLogDecodeUpFrame = 3,
+    kLogSendUpFrame = 6,
+};
+
+class CQARNCommand : public platform::Window {
+  public:
+    CQARNCommand();
+    ~CQARNCommand() override;
+
+    // Creates the hidden window under the application's window; false if it cannot.
+    bool CreateDeviceEx(int hostAddress, platform::WindowHandle parent);
+
+    int StreamReady = 0;
+    int FrameReady = 0;
+    int ListFlag = 1;
+    CHDLC* Link = nullptr;
+    std::unique_ptr<CLogFile> LogFile;
+    std::unique_ptr<CDownFile> DownFile;
+    int AddLog = 0;
+    int InnerCode = 0;
+    int InnerCmd = 0;
+    int WaitTime = 500; // defined before SetWaitTime: the command record's own default
+    int InTimer = 0;
+    int CmdStarted = 0;
+    ByteArray LastFrame;
+    ByteArray CommKey;
+    std::vector<CQARNAction*> Commands;
+    int MyAddress = 0;
+    CQARNAction* SearchList = nullptr; // the record whose data is the search list
+    uint32_t Handle = 0;               // the device handle the application holds
+
+    // Settings.
+    void SetMyAddress(int address);
+    void SetCommKey(const char* keyText);
+    int SetAddLog(int on);
+
+    // Writes a log record while logging is on.
+    void Log(int code, int kind, int address);
+
+    // Releases one command record (the timer pass and the destruction use it).
+    void ReleaseAction(CQARNAction* action);
+
+  protected:
+    bool OnCreate() override;
+    void OnDestroy() override;
+    platform::MessageParam OnMessage(unsigned message, platform::MessageParam wParam,
+                                     platform::MessageParam lParam) override;
+    void OnFinalDestroy() override;
+
+  private:
+    void OnCommRecv();
+    void OnFrameRecv();
+    void OnFrameSent();
+    void NotifyParent(unsigned message);
+};
+
+} // namespace qarn

@@ -1,0 +1,366 @@
+// Window objects on POSIX: a registry of handles and a message queue per thread, with an
+// eventfd for posted messages and a timerfd for the earliest timer, joined in one epoll set.
+#include "platform/window.h"
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include <errno.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace qarn::platform {
+
+namespace {
+
+uint64_t MonotonicMilliseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+struct Message {
+    WindowHandle window;
+    unsigned message;
+    MessageParam wParam;
+    MessageParam lParam;
+};
+
+struct Timer {
+    WindowHandle window;
+    unsigned id;
+    unsigned period;
+    uint64_t due;
+};
+
+struct ThreadQueue {
+    std::mutex lock; // guards posted only; everything else belongs to the owner thread
+    std::deque<Message> posted;
+    int wakeDescriptor = -1;
+    int timerDescriptor = -1;
+    int pollDescriptor = -1;
+    std::vector<Timer> timers;
+    int dispatchDepth = 0;
+    std::vector<Window*> finalPending;
+
+    ThreadQueue() {
+        wakeDescriptor = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        timerDescriptor = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        pollDescriptor = epoll_create1(EPOLL_CLOEXEC);
+        for (int descriptor : {wakeDescriptor, timerDescriptor}) {
+            epoll_event interest{};
+            interest.events = EPOLLIN;
+            interest.data.fd = descriptor;
+            epoll_ctl(pollDescriptor, EPOLL_CTL_ADD, descriptor, &interest);
+        }
+    }
+    ~ThreadQueue() {
+        close(pollDescriptor);
+        close(timerDescriptor);
+        close(wakeDescriptor);
+    }
+
+    void Post(const Message& message) {
+        std::lock_guard<std::mutex> hold(lock);
+        posted.push_back(message);
+        uint64_t one = 1;
+        ssize_t written = write(wakeDescriptor, &one, sizeof one);
+        (void)written;
+    }
+
+    bool TakePosted(Message& message) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (posted.empty()) return false;
+        message = posted.front();
+        posted.pop_front();
+        if (posted.empty()) {
+            uint64_t count;
+            ssize_t got = read(wakeDescriptor, &count, sizeof count);
+            (void)got;
+        }
+        return true;
+    }
+
+    bool TakeDueTimer(Message& message) {
+        uint64_t now = MonotonicMilliseconds();
+        for (Timer& timer : timers) {
+            if (timer.due > now) continue;
+            timer.due = now + timer.period;
+            message = Message{timer.window, kMessageTimer, static_cast<MessageParam>(timer.id), 0};
+            return true;
+        }
+        return false;
+    }
+
+    // Arms the timerfd for the earliest timer, so the poll descriptor turns readable then.
+    void ArmTimer() {
+        itimerspec when{};
+        if (!timers.empty()) {
+            uint64_t due = timers.front().due;
+            for (const Timer& timer : timers) due = std::min(due, timer.due);
+            due = std::max<uint64_t>(due, 1);
+            when.it_value.tv_sec = static_cast<time_t>(due / 1000);
+            when.it_value.tv_nsec = static_cast<long>(due % 1000) * 1000000L;
+        }
+        timerfd_settime(timerDescriptor, TFD_TIMER_ABSTIME, &when, nullptr);
+        uint64_t expirations;
+        ssize_t got = read(timerDescriptor, &expirations, sizeof expirations);
+        (void)got;
+    }
+
+    void WaitForWork(int timeoutMilliseconds) {
+        ArmTimer();
+        epoll_event ready[2];
+        while (epoll_wait(pollDescriptor, ready, 2, timeoutMilliseconds) < 0 && errno == EINTR) {
+        }
+    }
+};
+
+std::shared_ptr<ThreadQueue>& CurrentQueue() {
+    thread_local std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>();
+    return queue;
+}
+
+struct Entry {
+    Window* object;
+    std::shared_ptr<ThreadQueue> queue;
+    WindowHandle parent;
+    std::vector<WindowHandle> children;
+};
+
+std::mutex registryLock;
+std::unordered_map<WindowHandle, Entry> registry;
+WindowHandle lastHandle = 0x10000;
+
+Window* FindOwnWindow(WindowHandle window) {
+    std::lock_guard<std::mutex> hold(registryLock);
+    auto found = registry.find(window);
+    if (found == registry.end() || found->second.queue != CurrentQueue()) return nullptr;
+    return found->second.object;
+}
+
+void RunFinalDestroys(ThreadQueue& queue) {
+    while (queue.dispatchDepth == 0 && !queue.finalPending.empty()) {
+        Window* window = queue.finalPending.front();
+        queue.finalPending.erase(queue.finalPending.begin());
+        window->Dispatch(0, 0, 0); // the backend's signal for the final clean-up
+    }
+}
+
+// Takes the next message of the calling thread; false when nothing is due.
+bool TakeNext(ThreadQueue& queue, Message& message) {
+    return queue.TakePosted(message) || queue.TakeDueTimer(message);
+}
+
+} // namespace
+
+struct WindowBackend {
+    static void Unregister(Window& window) {
+        std::lock_guard<std::mutex> hold(registryLock);
+        auto found = registry.find(window.handle_);
+        if (found == registry.end()) return;
+        auto parent = registry.find(found->second.parent);
+        if (parent != registry.end()) {
+            auto& siblings = parent->second.children;
+            siblings.erase(std::remove(siblings.begin(), siblings.end(), window.handle_),
+                           siblings.end());
+        }
+        registry.erase(found);
+    }
+
+    static std::vector<WindowHandle> Children(const Window& window) {
+        std::lock_guard<std::mutex> hold(registryLock);
+        auto found = registry.find(window.handle_);
+        return found == registry.end() ? std::vector<WindowHandle>{} : found->second.children;
+    }
+
+    static void DestroyTree(Window& window) {
+        ThreadQueue& queue = *CurrentQueue();
+        ++queue.dispatchDepth;
+        window.OnDestroy();
+        for (WindowHandle child : Children(window)) {
+            Window* object = FindOwnWindow(child);
+            if (object && object->Alive()) DestroyTree(*object);
+        }
+        WindowHandle handle = window.handle_;
+        auto& timers = queue.timers;
+        timers.erase(std::remove_if(timers.begin(), timers.end(),
+                                    [handle](const Timer& t) { return t.window == handle; }),
+                     timers.end());
+        Unregister(window);
+        window.handle_ = 0;
+        queue.finalPending.push_back(&window);
+        --queue.dispatchDepth;
+    }
+
+    static void FinalDestroy(Window& window) { window.OnFinalDestroy(); }
+};
+
+Window::Window() = default;
+
+Window::~Window() {
+    if (handle_ != 0) WindowBackend::Unregister(*this);
+    auto& pending = CurrentQueue()->finalPending;
+    pending.erase(std::remove(pending.begin(), pending.end(), this), pending.end());
+}
+
+bool Window::CreateChild(WindowHandle parent) {
+    if (handle_ != 0) return false;
+    {
+        std::lock_guard<std::mutex> hold(registryLock);
+        if (parent != 0) {
+            auto found = registry.find(parent);
+            if (found == registry.end() || found->second.queue != CurrentQueue()) return false;
+        }
+        handle_ = ++lastHandle;
+        registry[handle_] = Entry{this, CurrentQueue(), parent, {}};
+        if (parent != 0) registry[parent].children.push_back(handle_);
+    }
+    ThreadQueue& queue = *CurrentQueue();
+    ++queue.dispatchDepth;
+    bool accepted = OnCreate();
+    --queue.dispatchDepth;
+    if (!accepted) {
+        for (WindowHandle child : WindowBackend::Children(*this)) {
+            Window* object = FindOwnWindow(child);
+            if (object) object->Destroy();
+        }
+        WindowBackend::Unregister(*this);
+        handle_ = 0;
+    }
+    RunFinalDestroys(queue);
+    return accepted;
+}
+
+bool Window::Destroy() {
+    if (handle_ == 0) return false;
+    WindowBackend::DestroyTree(*this);
+    RunFinalDestroys(*CurrentQueue());
+    return true;
+}
+
+WindowHandle Window::Parent() const {
+    std::lock_guard<std::mutex> hold(registryLock);
+    auto found = registry.find(handle_);
+    return found == registry.end() ? 0 : found->second.parent;
+}
+
+bool Window::SetTimer(unsigned id, unsigned periodMilliseconds) {
+    if (handle_ == 0) return false;
+    ThreadQueue& queue = *CurrentQueue();
+    KillTimer(id);
+    uint64_t period = std::max(periodMilliseconds, 1u);
+    queue.timers.push_back(Timer{handle_, id, static_cast<unsigned>(period),
+                                 MonotonicMilliseconds() + period});
+    return true;
+}
+
+void Window::KillTimer(unsigned id) {
+    auto& timers = CurrentQueue()->timers;
+    WindowHandle handle = handle_;
+    timers.erase(std::remove_if(timers.begin(), timers.end(),
+                                [&](const Timer& t) { return t.window == handle && t.id == id; }),
+                 timers.end());
+}
+
+MessageParam Window::OnMessage(unsigned, MessageParam, MessageParam) { return 0; }
+
+MessageParam Window::Dispatch(unsigned message, MessageParam wParam, MessageParam lParam) {
+    ThreadQueue& queue = *CurrentQueue();
+    if (handle_ == 0) {
+        if (message == 0) WindowBackend::FinalDestroy(*this);
+        return 0;
+    }
+    ++queue.dispatchDepth;
+    MessageParam result = OnMessage(message, wParam, lParam);
+    --queue.dispatchDepth;
+    RunFinalDestroys(queue);
+    return result;
+}
+
+MessageParam SendToWindow(WindowHandle window, unsigned message, MessageParam wParam,
+                          MessageParam lParam) {
+    Window* object = FindOwnWindow(window);
+    return object ? object->Dispatch(message, wParam, lParam) : 0;
+}
+
+bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam,
+                  MessageParam lParam) {
+    std::shared_ptr<ThreadQueue> queue;
+    {
+        std::lock_guard<std::mutex> hold(registryLock);
+        auto found = registry.find(window);
+        if (found == registry.end()) return false;
+        queue = found->second.queue;
+    }
+    queue->Post(Message{window, message, wParam, lParam});
+    return true;
+}
+
+bool IsWindow(WindowHandle window) {
+    std::lock_guard<std::mutex> hold(registryLock);
+    return window != 0 && registry.count(window) != 0;
+}
+
+namespace {
+
+// Dispatches everything due; -1 when the quit message was taken.
+int DispatchDue(ThreadQueue& queue) {
+    int dispatched = 0;
+    Message message;
+    while (TakeNext(queue, message)) {
+        if (message.message == kMessageQuit && message.window == 0) return -1;
+        SendToWindow(message.window, message.message, message.wParam, message.lParam);
+        ++dispatched;
+    }
+    return dispatched;
+}
+
+} // namespace
+
+bool PumpUntil(const std::function<bool()>& done) {
+    ThreadQueue& queue = *CurrentQueue();
+    ++queue.dispatchDepth;
+    bool quit = false;
+    for (;;) {
+        if (DispatchDue(queue) < 0) {
+            quit = true;
+            break;
+        }
+        if (done()) break;
+        queue.WaitForWork(-1);
+    }
+    --queue.dispatchDepth;
+    RunFinalDestroys(queue);
+    return !quit;
+}
+
+int PumpMessages(int timeoutMilliseconds) {
+    ThreadQueue& queue = *CurrentQueue();
+    int dispatched = DispatchDue(queue);
+    if (dispatched == 0 && timeoutMilliseconds != 0) {
+        queue.WaitForWork(timeoutMilliseconds < 0 ? -1 : timeoutMilliseconds);
+        dispatched = DispatchDue(queue);
+    }
+    queue.ArmTimer();
+    return dispatched;
+}
+
+void PostQuit(int exitCode) {
+    CurrentQueue()->Post(Message{0, kMessageQuit, exitCode, 0});
+}
+
+int MessageDescriptor() {
+    ThreadQueue& queue = *CurrentQueue();
+    queue.ArmTimer();
+    return queue.pollDescriptor;
+}
+
+} // namespace qarn::platform

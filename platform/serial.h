@@ -1,0 +1,76 @@
+// One serial device: the primitives the serial port object is built on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qarn::platform {
+
+enum : uint32_t {
+    kLineEventReceived = 0x01,    // input is ready
+    kLineEventTransmitEmpty = 0x04,
+    kLineEventBreak = 0x40,
+    kLineEventError = 0x80,
+};
+
+struct LineSettings {
+    uint32_t baud;
+    uint8_t dataBits;
+    uint8_t parity;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint8_t stopBits;  // 0 one, 1 one and a half, 2 two
+    uint8_t flowFlags; // bit 0 DSR/DTR, bit 1 CTS/RTS, bit 2 XON/XOFF
+};
+
+struct SerialTimeouts {
+    uint32_t readInterval;
+    uint32_t readMultiplier;
+    uint32_t readConstant;
+    uint32_t writeMultiplier;
+    uint32_t writeConstant;
+};
+
+enum class IoResult { Completed, CompletedLate, Failed };
+
+class SerialDevice {
+  public:
+    SerialDevice();
+    ~SerialDevice(); // closes
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+
+    // name: "COMn" (on POSIX /dev/ttyS<n-1>) or a device path.
+    bool Open(const std::string& name);
+    bool IsOpen() const;
+    void Close();
+
+    bool SetEventMask(uint32_t mask); // a mask of 0 also ends a pending WaitEvent
+    bool SetQueueSizes(uint32_t input, uint32_t output);
+    bool SetTimeouts(const SerialTimeouts& timeouts);
+    bool ApplyLineSettings(const LineSettings& settings);
+    bool Purge(); // aborts and clears both directions
+
+    // Reader thread only: blocks until a line event of the mask occurs and returns it; 0 when
+    // the wait was ended by a mask of 0 or failed.
+    uint32_t WaitEvent();
+
+    // Clears a line error; returns the bytes waiting in the input queue.
+    size_t ClearError();
+    void ClearBreak();
+
+    // Reads up to size bytes that are waiting; Failed when nothing could be read.
+    IoResult Read(uint8_t* buffer, size_t size, size_t& got);
+    // Writes all bytes; the transmit-empty event follows once they have left the device.
+    IoResult Write(const uint8_t* bytes, size_t size);
+
+    // RTS and DTR; false when the device refuses (a pty does), which callers may ignore.
+    bool SetRts(bool raised);
+    bool SetDtr(bool raised);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace qarn::platform
