@@ -1,5 +1,7 @@
 #include "device/action.h"
 
+#include <cstring>
+
 #include "transport/hdlc.h"
 
 namespace qarn {

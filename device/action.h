@@ -61,7 +61,7 @@ class CQARNAction {
     ByteArray Frame;
     ByteArray Reply;
     uint32_t StartTick = 0;
-    uint32_t Handle = 0; // the command handle the application holds
+    uint32_t CommandHandle = 0; // the handle the application holds
 
     void SetReply(const ByteArray& reply) { Reply = reply; }
     int DataSize() const { return static_cast<int>(Data.size()); }

@@ -8,6 +8,7 @@
 #include "codec/bytes.h"
 #include "device/action.h"
 #include "platform/window.h"
+#include "qarn.h" // the notification numbers WM_HDLC_STREAM, WM_HDLC_FRAME, WM_HDLC_SENT
 
 namespace qarn {
 
@@ -15,11 +16,6 @@ class CHDLC;
 class CLogFile;
 class CDownFile;
 
-enum DeviceMessage : unsigned {
-    WM_HDLC_STREAM = 0x0D63,
-    WM_HDLC_FRAME = 0x0D64,
-    WM_HDLC_SENT = 0x0D65,
-};
 
 // Event kinds of the communication log.
 enum LogEvent : int {
@@ -29,6 +25,9 @@ enum LogEvent : int {
     kLogDecodeUpFrame = 3,
     kLogSendUpFrame = 6,
 };
+
+// The code and address that the log kinds without them are given.
+enum : int { kLogNoCode = 255, kLogNoAddress = 0xFFFF };
 
 class CQARNCommand : public platform::Window {
   public:
@@ -55,7 +54,7 @@ class CQARNCommand : public platform::Window {
     std::vector<CQARNAction*> Commands;
     int MyAddress = 0;
     CQARNAction* SearchList = nullptr; // the record whose data is the search list
-    uint32_t Handle = 0;               // the device handle the application holds
+    uint32_t DeviceHandle = 0;         // the handle the application holds
 
     // Settings.
     void SetMyAddress(int address);

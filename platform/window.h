@@ -68,6 +68,9 @@ bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam,
 
 bool IsWindow(WindowHandle window);
 
+// Destroys a window of the calling thread by its handle; false when it is none.
+bool DestroyWindow(WindowHandle window);
+
 // Dispatches the calling thread's messages and due timers until done() holds after the queue
 // has been emptied, blocking (not spinning) while nothing is due. Returns false when it took
 // the quit message, which is consumed.

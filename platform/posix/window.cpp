@@ -309,6 +309,11 @@ bool IsWindow(WindowHandle window) {
     return window != 0 && registry.count(window) != 0;
 }
 
+bool DestroyWindow(WindowHandle window) {
+    Window* object = FindOwnWindow(window);
+    return object && object->Destroy();
+}
+
 namespace {
 
 // Dispatches everything due; -1 when the quit message was taken.
@@ -326,6 +331,7 @@ int DispatchDue(ThreadQueue& queue) {
 } // namespace
 
 bool PumpUntil(const std::function<bool()>& done) {
+    if (done()) return true;
     ThreadQueue& queue = *CurrentQueue();
     ++queue.dispatchDepth;
     bool quit = false;

@@ -1,0 +1,167 @@
+// The exported functions: thin entries that find the object behind a handle and forward.
+#include "qarn.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "api/hex_text.h"
+#include "device/action.h"
+#include "device/device.h"
+#include "device/engine.h"
+#include "device/handles.h"
+#include "transport/hdlc.h"
+
+using namespace qarn;
+
+namespace {
+
+const char kEdition[] = "<04.10>";
+
+CQARNCommand* Device(int handle) { return FindDevice(static_cast<uint32_t>(handle)); }
+CQARNAction* Command(int handle) { return FindCommand(static_cast<uint32_t>(handle)); }
+
+platform::WindowHandle WindowOf(QarnWindow window) {
+#if defined(_WIN32)
+    return static_cast<platform::WindowHandle>(reinterpret_cast<uintptr_t>(window));
+#else
+    return static_cast<platform::WindowHandle>(window);
+#endif
+}
+
+} // namespace
+
+extern "C" {
+
+int QARN_CALL OpenDevice(int hostAddress, QarnWindow parent) {
+    auto* device = new CQARNCommand;
+    if (!device->CreateDeviceEx(hostAddress, WindowOf(parent))) {
+        delete device;
+        return 0;
+    }
+    device->DeviceHandle = RegisterDevice(device);
+    return static_cast<int>(device->DeviceHandle);
+}
+
+int QARN_CALL CloseDevice(int handle) {
+    CQARNCommand* device = Device(handle);
+    return device ? device->Destroy() : 0;
+}
+
+int QARN_CALL ConnectPort(int handle, const char* settings) {
+    CQARNCommand* device = Device(handle);
+    return device && device->Link ? device->Link->OpenPort(settings) : 0;
+}
+
+int QARN_CALL DisConnectPort(int handle) {
+    CQARNCommand* device = Device(handle);
+    return device && device->Link ? device->Link->ClosePort() : 0;
+}
+
+int QARN_CALL IsConnect(int handle) {
+    CQARNCommand* device = Device(handle);
+    return device && device->Link ? device->Link->IsOpen() : 0;
+}
+
+int QARN_CALL SetMyAddress(int handle, int hostAddress) {
+    CQARNCommand* device = Device(handle);
+    if (!device) return 0;
+    device->SetMyAddress(hostAddress);
+    return hostAddress;
+}
+
+void QARN_CALL SetCommKey(int handle, const char* keyText) {
+    if (CQARNCommand* device = Device(handle)) device->SetCommKey(keyText);
+}
+
+int QARN_CALL SetWaitTime(int handle, int milliseconds) {
+    CQARNCommand* device = Device(handle);
+    if (!device) return 0;
+    device->WaitTime = milliseconds;
+    return milliseconds;
+}
+
+int QARN_CALL SetInnerCode(int handle, int selector) {
+    CQARNCommand* device = Device(handle);
+    if (!device) return 0;
+    device->InnerCode = selector;
+    return selector;
+}
+
+int QARN_CALL SetInnerCmd(int handle, int on) {
+    CQARNCommand* device = Device(handle);
+    if (!device) return 0;
+    device->InnerCmd = on;
+    return on;
+}
+
+int QARN_CALL SetAddLog(int handle, int on) {
+    CQARNCommand* device = Device(handle);
+    return device ? device->SetAddLog(on) : 0;
+}
+
+int QARN_CALL StartQARNCommand(int handle, int terminalAddress, int code, void* params,
+                               int reserved) {
+    CQARNCommand* device = Device(handle);
+    if (!device) return 0;
+    CQARNAction* action = StartCommand(*device, terminalAddress, code, params, reserved);
+    if (!action) return 0;
+    uint32_t commandHandle = action->CommandHandle;
+    WaitForCommandDone(commandHandle);
+    // The device may have been closed from a notification handler during the wait.
+    return FindCommand(commandHandle) ? static_cast<int>(commandHandle) : 0;
+}
+
+int QARN_CALL GetCmdResult(int handle) {
+    CQARNAction* action = Command(handle);
+    return action ? action->GetResult() : 0;
+}
+
+int QARN_CALL GetSizeOfData(int handle) {
+    CQARNAction* action = Command(handle);
+    return action ? action->DataSize() : 0;
+}
+
+int QARN_CALL GetData(int handle, void* buffer, int size) {
+    CQARNAction* action = Command(handle);
+    if (!action || (size > 0 && buffer == nullptr)) return 0;
+    return action->GetData(buffer, size);
+}
+
+int QARN_CALL EndQARNCommand(int handle) { return EndCommand(static_cast<uint32_t>(handle)); }
+
+void QARN_CALL SendFrame(int handle, const char* hexText) {
+    CQARNCommand* device = Device(handle);
+    if (!device || !device->Link) return;
+    ByteArray body = HexTextToBytes(hexText);
+    // The link fields go after the two addresses; a shorter body is not a frame.
+    if (body.size() >= 4) device->Link->Send(body);
+}
+
+int QARN_CALL RecvStream(int handle, char* text) {
+    CQARNCommand* device = Device(handle);
+    if (!device || !device->Link || !text || !device->StreamReady) return 0;
+    ByteArray stream;
+    device->Link->CopyStream(stream);
+    WriteHexDump(stream, text);
+    device->StreamReady = 0;
+    return 1;
+}
+
+int QARN_CALL RecvHDLC(int handle, char* text) {
+    CQARNCommand* device = Device(handle);
+    if (!device || !text || !device->FrameReady) return 0;
+    WriteHexDump(device->LastFrame, text);
+    device->FrameReady = 0;
+    return 1;
+}
+
+void QARN_CALL ClearRecvStr(int handle) {
+    CQARNCommand* device = Device(handle);
+    if (device && device->Link) device->Link->ClearStream();
+}
+
+void QARN_CALL RecvEdition(char* buffer) {
+    if (buffer) std::memcpy(buffer, kEdition, 7);
+}
+
+} // extern "C"

@@ -1,0 +1,143 @@
+#include "device/device.h"
+
+#include "device/engine.h"
+#include "device/handles.h"
+#include "device/key_table.h"
+#include "files/down_file.h"
+#include "files/log_file.h"
+#include "transport/hdlc.h"
+
+namespace qarn {
+
+namespace {
+
+constexpr unsigned kEngineTimer = 10;
+constexpr unsigned kEngineTimerPeriod = 3;
+const char kDefaultKeyText[] = "58213094";
+
+} // namespace
+
+CQARNCommand::CQARNCommand() : DownFile(new CDownFile) { SetCommKey(kDefaultKeyText); }
+
+CQARNCommand::~CQARNCommand() {
+    for (CQARNAction* action : Commands) ReleaseAction(action);
+    Commands.clear();
+}
+
+bool CQARNCommand::CreateDeviceEx(int hostAddress, platform::WindowHandle parent) {
+    MyAddress = hostAddress;
+    // On POSIX a parent of 0 would make a top-level window; a device always needs a parent.
+    if (parent == 0 || !platform::IsWindow(parent)) return false;
+    return CreateChild(parent);
+}
+
+bool CQARNCommand::OnCreate() {
+    auto* link = new CHDLC;
+    if (!link->CreateChild(Handle())) {
+        delete link;
+        return false;
+    }
+    Link = link;
+    Link->SetMyAddress(MyAddress);
+    SetTimer(kEngineTimer, kEngineTimerPeriod);
+    InTimer = 0;
+    return true;
+}
+
+void CQARNCommand::OnDestroy() {
+    UnregisterDevice(DeviceHandle);
+    if (Link) Link->ClosePort();
+    KillTimer(kEngineTimer);
+    for (CQARNAction* action : Commands) ReleaseAction(action);
+    Commands.clear();
+    // The link's window is destroyed with this one, as its child, and deletes itself.
+    Link = nullptr;
+}
+
+void CQARNCommand::OnFinalDestroy() { delete this; }
+
+platform::MessageParam CQARNCommand::OnMessage(unsigned message, platform::MessageParam wParam,
+                                               platform::MessageParam lParam) {
+    switch (message) {
+    case platform::kMessageTimer:
+        if (!InTimer) TimerPass(*this);
+        return 0;
+    case WM_HDLC_STREAM:
+        OnCommRecv();
+        return 0;
+    case WM_HDLC_FRAME:
+        OnFrameRecv();
+        return 0;
+    case WM_HDLC_SENT:
+        OnFrameSent();
+        return 0;
+    default:
+        return Window::OnMessage(message, wParam, lParam);
+    }
+}
+
+void CQARNCommand::OnCommRecv() {
+    StreamReady = 1;
+    NotifyParent(WM_HDLC_STREAM);
+}
+
+void CQARNCommand::OnFrameRecv() {
+    ByteArray frame;
+    Link->CopyFrame(frame);
+    DispatchReply(*this, frame);
+    FrameReady = 1;
+    LastFrame = frame;
+    NotifyParent(WM_HDLC_FRAME);
+}
+
+void CQARNCommand::OnFrameSent() {
+    Log(kLogNoCode, CmdStarted ? kLogSendDownFrame : kLogSendUpFrame, kLogNoAddress);
+    NotifyParent(WM_HDLC_SENT);
+}
+
+void CQARNCommand::NotifyParent(unsigned message) {
+    platform::SendToWindow(Parent(), message, 0, static_cast<platform::MessageParam>(DeviceHandle));
+}
+
+void CQARNCommand::SetMyAddress(int address) {
+    MyAddress = address;
+    if (Link) Link->SetMyAddress(address);
+}
+
+void CQARNCommand::SetCommKey(const char* keyText) {
+    CommKey.clear();
+    // A text shorter than 8 characters is read only up to its end; the missing characters
+    // count as zero, leaving the table byte unmasked.
+    bool ended = keyText == nullptr;
+    for (int i = 0; i < 8; ++i) {
+        uint8_t character = 0;
+        if (!ended) {
+            character = static_cast<uint8_t>(keyText[i]);
+            ended = character == 0;
+        }
+        CommKey.push_back(kBuiltInKeyTable[i] ^ character);
+    }
+}
+
+int CQARNCommand::SetAddLog(int on) {
+    LogFile.reset();
+    AddLog = 0;
+    if (on) {
+        LogFile.reset(new CLogFile);
+        AddLog = 1;
+        LogFile->Rotate();
+    }
+    return 1;
+}
+
+void CQARNCommand::Log(int code, int kind, int address) {
+    if (AddLog && LogFile) LogFile->AddRecord(code, kind, address);
+}
+
+void CQARNCommand::ReleaseAction(CQARNAction* action) {
+    UnregisterCommand(action->CommandHandle);
+    if (SearchList == action) SearchList = nullptr;
+    delete action;
+}
+
+} // namespace qarn

@@ -1,0 +1,143 @@
+#include "device/engine.h"
+
+#include <algorithm>
+
+#include "device/action.h"
+#include "device/device.h"
+#include "device/handles.h"
+#include "platform/clock.h"
+#include "protocol/downlink/builder.h"
+#include "protocol/downlink/command_table.h"
+#include "protocol/uplink/dispatcher.h"
+#include "transport/hdlc.h"
+
+namespace qarn {
+
+namespace {
+
+void TakeTimeOutPath(CQARNAction& action) {
+    action.Result = kResultTimeOut;
+    action.Outcome = kOutcomeFailure;
+    action.State = RECOVER;
+}
+
+} // namespace
+
+CQARNAction* StartCommand(CQARNCommand& device, int address, int code, const void* params,
+                          int userValue) {
+    if (!IsAdmittedCommand(code, device.InnerCmd)) return nullptr;
+    if (!device.Commands.empty() || !device.Link) return nullptr;
+    auto* action = new CQARNAction;
+    action->Link = device.Link;
+    action->Address = address;
+    action->Device = &device;
+    action->Code = code;
+    action->Params = static_cast<const uint8_t*>(params);
+    action->UserValue = userValue;
+    device.CmdStarted = 1;
+    action->Result = kResultPending;
+    if (!BuildFrame(device, *action)) {
+        if (device.SearchList == action) device.SearchList = nullptr;
+        delete action;
+        return nullptr;
+    }
+    action->CommandHandle = RegisterCommand(action);
+    device.Commands.push_back(action);
+    return action;
+}
+
+bool WaitForCommandDone(uint32_t commandHandle) {
+    return platform::PumpUntil([commandHandle] {
+        CQARNAction* action = FindCommand(commandHandle);
+        return !action || action->Done;
+    });
+}
+
+int EndCommand(uint32_t commandHandle) {
+    CQARNAction* action = FindCommand(commandHandle);
+    if (!action) return 0;
+    action->EndRequested = 1;
+    CQARNCommand* device = action->Device;
+    uint32_t deviceHandle = device->DeviceHandle;
+    bool finished = platform::PumpUntil([deviceHandle] {
+        CQARNCommand* owner = FindDevice(deviceHandle);
+        return !owner || owner->Commands.empty();
+    });
+    return finished ? 0 : 1;
+}
+
+void TimerPass(CQARNCommand& device) {
+    device.InTimer = 1;
+    for (size_t i = 0; i < device.Commands.size(); ++i) {
+        CQARNAction* action = device.Commands[i];
+        if (action->State == RELEASE) {
+            device.Commands.erase(device.Commands.begin() + static_cast<long>(i));
+            device.ReleaseAction(action);
+        } else {
+            Step(device, *action);
+        }
+        if (!device.Alive()) return;
+    }
+    device.InTimer = 0;
+}
+
+void Step(CQARNCommand& device, CQARNAction& action) {
+    uint32_t now = platform::TickCount();
+    uint32_t elapsed = now - action.StartTick;
+    CHDLC* link = device.Link;
+    switch (action.State) {
+    case DONE:
+        action.Done = 1;
+        if (action.EndRequested) action.State = RELEASE;
+        break;
+    case RELEASE:
+        break;
+    case SEND:
+        link->Reset();
+        link->Send(action.Frame);
+        action.StartTick = now;
+        --action.SendsLeft;
+        action.State = WAIT_SENT;
+        break;
+    case WAIT_SENT:
+        if (elapsed > static_cast<uint32_t>(action.TimeOut)) {
+            link->Reset();
+            TakeTimeOutPath(action);
+        } else if (link->IsTxIdle()) {
+            if (action.Result == kResultPending) action.Result = kResultSent;
+            action.StartTick = now;
+            action.State = action.ExpectReply ? WAIT_REPLY : PAUSE;
+        }
+        break;
+    case WAIT_REPLY:
+        if (elapsed > static_cast<uint32_t>(action.TimeOut)) TakeTimeOutPath(action);
+        break;
+    case PAUSE:
+        if (elapsed <= static_cast<uint32_t>(action.Pause)) break;
+        if (action.Outcome == kOutcomeSuccess && (action.BlockPending || action.ListPending))
+            BuildFrame(device, action);
+        action.State = action.SendsLeft > 0 ? SEND : DONE;
+        break;
+    case RECOVER:
+        action.StartTick = now;
+        action.State = PAUSE;
+        break;
+    default:
+        action.State = RELEASE;
+        break;
+    }
+}
+
+void DispatchReply(CQARNCommand& device, const ByteArray& frame) {
+    for (CQARNAction* action : device.Commands) {
+        device.Log(kLogNoCode, kLogRecvUpFrame, kLogNoAddress);
+        if (action->ExpectReply) {
+            action->SetReply(frame);
+            DecodeReply(device, *action);
+            return;
+        }
+        action->Result = kResultUnexpectedReply;
+    }
+}
+
+} // namespace qarn

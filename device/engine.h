@@ -1,0 +1,31 @@
+// The command engine: admits a command, drives its record through the states on the device
+// object's timer, hands replies to it, and waits for its start and end.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/bytes.h"
+
+namespace qarn {
+
+class CQARNCommand;
+class CQARNAction;
+
+// Creates, builds and queues a command record; null when the code is not admitted, a command
+// is still unreleased, or the frame cannot be built.
+CQARNAction* StartCommand(CQARNCommand& device, int address, int code, const void* params,
+                          int userValue);
+
+// Runs the thread's messages until the command is done (true) or a quit message arrived
+// (false). Returns at once, true, when the command or its device is gone meanwhile.
+bool WaitForCommandDone(uint32_t commandHandle);
+
+// Marks the command for release and waits until its device holds no command; 0 when that
+// happened, 1 when a quit message ended the wait.
+int EndCommand(uint32_t commandHandle);
+
+void TimerPass(CQARNCommand& device);
+void Step(CQARNCommand& device, CQARNAction& action);
+void DispatchReply(CQARNCommand& device, const ByteArray& frame);
+
+} // namespace qarn

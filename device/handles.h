@@ -1,0 +1,20 @@
+// The handle registry: device and command handles are numbers issued here, so a stale, unknown
+// or zero handle is recognised instead of being dereferenced.
+#pragma once
+
+#include <cstdint>
+
+namespace qarn {
+
+class CQARNCommand;
+class CQARNAction;
+
+uint32_t RegisterDevice(CQARNCommand* device);
+CQARNCommand* FindDevice(uint32_t handle);
+void UnregisterDevice(uint32_t handle);
+
+uint32_t RegisterCommand(CQARNAction* action);
+CQARNAction* FindCommand(uint32_t handle);
+void UnregisterCommand(uint32_t handle);
+
+} // namespace qarn

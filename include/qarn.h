@@ -1,0 +1,76 @@
+/* qarn: host-side driver for IC-card terminals on an RS-485 line.
+ *
+ * One device object per serial line: OpenDevice, ConnectPort, then StartQARNCommand /
+ * GetCmdResult / GetSizeOfData / GetData / EndQARNCommand for each command, DisConnectPort and
+ * CloseDevice. Every function runs on the thread that opened the device. Handles are 32-bit
+ * values; a zero, unknown or stale handle gives the function's failure value. */
+#ifndef QARN_H
+#define QARN_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define QARN_CALL __stdcall
+#define QARN_API
+typedef void *QarnWindow; /* the application's HWND */
+#else
+#define QARN_CALL
+#define QARN_API __attribute__((visibility("default")))
+typedef int QarnWindow; /* a window made by CreateNotifyWindow */
+#endif
+
+/* Notifications sent to the application's window: wParam 0, lParam the device handle. */
+#define WM_HDLC_STREAM 0x0D63 /* bytes arrived on the line; RecvStream will return 1 */
+#define WM_HDLC_FRAME 0x0D64  /* a frame for this host arrived and was decoded */
+#define WM_HDLC_SENT 0x0D65   /* a frame has left the port */
+
+/* Device object. */
+QARN_API int QARN_CALL OpenDevice(int hostAddress, QarnWindow parent);
+QARN_API int QARN_CALL CloseDevice(int device);
+
+/* Serial port: "COM1:baud=9600,parity=E,data=8,stop=1"; on Linux also "/dev/ttyUSB0:..." */
+QARN_API int QARN_CALL ConnectPort(int device, const char *settings);
+QARN_API int QARN_CALL DisConnectPort(int device);
+QARN_API int QARN_CALL IsConnect(int device);
+
+/* Settings. */
+QARN_API int QARN_CALL SetMyAddress(int device, int hostAddress);
+QARN_API void QARN_CALL SetCommKey(int device, const char *keyText);
+QARN_API int QARN_CALL SetWaitTime(int device, int milliseconds);
+QARN_API int QARN_CALL SetInnerCode(int device, int selector);
+QARN_API int QARN_CALL SetInnerCmd(int device, int on);
+QARN_API int QARN_CALL SetAddLog(int device, int on);
+
+/* Commands. */
+QARN_API int QARN_CALL StartQARNCommand(int device, int terminalAddress, int code, void *params,
+                                        int reserved);
+QARN_API int QARN_CALL GetCmdResult(int command);
+QARN_API int QARN_CALL GetSizeOfData(int command);
+QARN_API int QARN_CALL GetData(int command, void *buffer, int size);
+QARN_API int QARN_CALL EndQARNCommand(int command);
+
+/* Line monitor. Dumps are "%02x " per byte and a NUL: 3n+1 characters for n bytes. */
+QARN_API void QARN_CALL SendFrame(int device, const char *hexText);
+QARN_API int QARN_CALL RecvStream(int device, char *text);
+QARN_API int QARN_CALL RecvHDLC(int device, char *text);
+QARN_API void QARN_CALL ClearRecvStr(int device);
+QARN_API void QARN_CALL RecvEdition(char *buffer); /* 7 characters, no NUL */
+
+#if !defined(_WIN32)
+/* The application's window on Linux: messages 3427 to 3429 reach proc synchronously on the
+ * owner thread while it pumps (inside StartQARNCommand/EndQARNCommand or PumpMessages). */
+typedef void (*QarnNotifyProc)(int message, int wParam, int lParam, void *user);
+QARN_API int CreateNotifyWindow(QarnNotifyProc proc, void *user);
+QARN_API int DestroyNotifyWindow(int window);
+QARN_API int PumpMessages(int timeoutMs);
+QARN_API void PostQuitMessage(int exitCode);
+QARN_API int GetMessageFd(void);
+#endif
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

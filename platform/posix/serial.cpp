@@ -1,0 +1,255 @@
+// Serial devices on termios. The reader thread's wait for line events is a poll over the device
+// and a wake descriptor; "transmitter empty" is the output queue drained after a write.
+#include "platform/serial.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace qarn::platform {
+
+namespace {
+
+struct BaudRow {
+    uint32_t baud;
+    speed_t speed;
+};
+
+const BaudRow kBaudTable[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},
+    {150, B150},       {200, B200},       {300, B300},       {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
+const tcflag_t kDataBitsFlags[] = {CS5, CS6, CS7, CS8}; // 5 to 8 data bits
+
+// While a write is unconfirmed the reader looks at the output queue this often.
+constexpr int kTransmitPollMilliseconds = 1;
+// After a hang-up the device stays readable; the reader backs off instead of spinning.
+constexpr int kHangUpBackoffMilliseconds = 50;
+
+} // namespace
+
+struct SerialDevice::State {
+    int fd = -1;
+    int wake = -1;
+    std::atomic<uint32_t> mask{0};
+    std::atomic<bool> transmitPending{false};
+    // A reported input event is not reported again until the input queue has been drained.
+    std::atomic<bool> receiveArmed{true};
+
+    void Wake() {
+        uint64_t one = 1;
+        (void)!write(wake, &one, sizeof one);
+    }
+    void DrainWake() {
+        uint64_t count;
+        (void)!read(wake, &count, sizeof count);
+    }
+    bool OutputDrained() const {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0) return true;
+        return queued == 0;
+    }
+};
+
+SerialDevice::SerialDevice() : state_(new State) {}
+
+SerialDevice::~SerialDevice() { Close(); }
+
+bool SerialDevice::Open(const std::string& name) {
+    Close();
+    std::string path = name;
+    if (name.size() >= 4 && name.compare(0, 3, "COM") == 0) {
+        int number = std::atoi(name.c_str() + 3);
+        if (number < 1) return false;
+        path = "/dev/ttyS" + std::to_string(number - 1);
+    }
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0) {
+        close(fd);
+        return false;
+    }
+    int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake < 0) {
+        close(fd);
+        return false;
+    }
+    state_->fd = fd;
+    state_->wake = wake;
+    state_->mask = 0;
+    state_->transmitPending = false;
+    state_->receiveArmed = true;
+    return true;
+}
+
+bool SerialDevice::IsOpen() const { return state_->fd >= 0; }
+
+void SerialDevice::Close() {
+    if (state_->fd < 0) return;
+    ioctl(state_->fd, TIOCNXCL);
+    close(state_->fd);
+    close(state_->wake);
+    state_->fd = -1;
+    state_->wake = -1;
+}
+
+bool SerialDevice::SetEventMask(uint32_t mask) {
+    if (state_->fd < 0) return false;
+    state_->mask = mask;
+    state_->Wake();
+    return true;
+}
+
+bool SerialDevice::SetQueueSizes(uint32_t, uint32_t) {
+    // The kernel's tty buffers are fixed; frames are far smaller than them.
+    return state_->fd >= 0;
+}
+
+bool SerialDevice::SetTimeouts(const SerialTimeouts&) {
+    // Reads and writes are non-blocking here; the caller's waits bound them.
+    return state_->fd >= 0;
+}
+
+bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
+    if (state_->fd < 0) return false;
+    speed_t speed = 0;
+    bool known = false;
+    for (const BaudRow& row : kBaudTable)
+        if (row.baud == settings.baud) {
+            speed = row.speed;
+            known = true;
+        }
+    if (!known || settings.dataBits < 5 || settings.dataBits > 8 || settings.parity > 4 ||
+        settings.stopBits > 2)
+        return false;
+    termios line{};
+    if (tcgetattr(state_->fd, &line) != 0) return false;
+    cfmakeraw(&line);
+    line.c_cflag |= CLOCAL | CREAD;
+    line.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    line.c_cflag |= kDataBitsFlags[settings.dataBits - 5];
+    if (settings.parity != 0) {
+        line.c_cflag |= PARENB;
+        line.c_iflag |= INPCK;
+        if (settings.parity == 1 || settings.parity == 3) line.c_cflag |= PARODD;
+        if (settings.parity >= 3) line.c_cflag |= CMSPAR;
+    }
+    // termios has no one and a half stop bits; two is the nearest longer setting.
+    if (settings.stopBits != 0) line.c_cflag |= CSTOPB;
+    if (settings.flowFlags & 0x02) line.c_cflag |= CRTSCTS;
+    line.c_iflag &= ~(IXON | IXOFF);
+    if (settings.flowFlags & 0x04) line.c_iflag |= IXON | IXOFF;
+    line.c_cc[VSTART] = 0x11;
+    line.c_cc[VSTOP] = 0x13;
+    line.c_cc[VMIN] = 0;
+    line.c_cc[VTIME] = 0;
+    cfsetispeed(&line, speed);
+    cfsetospeed(&line, speed);
+    return tcsetattr(state_->fd, TCSANOW, &line) == 0;
+}
+
+bool SerialDevice::Purge() {
+    if (state_->fd < 0) return false;
+    tcflush(state_->fd, TCIOFLUSH);
+    state_->transmitPending = false;
+    state_->receiveArmed = true;
+    state_->Wake();
+    return true;
+}
+
+uint32_t SerialDevice::WaitEvent() {
+    State& s = *state_;
+    for (;;) {
+        uint32_t mask = s.mask;
+        if (s.fd < 0 || mask == 0) return 0;
+        bool transmitWatch = (mask & kLineEventTransmitEmpty) && s.transmitPending;
+        if (transmitWatch && s.OutputDrained()) {
+            s.transmitPending = false;
+            return kLineEventTransmitEmpty;
+        }
+        pollfd watched[2] = {{s.wake, POLLIN, 0}, {s.fd, 0, 0}};
+        if ((mask & kLineEventReceived) && s.receiveArmed) watched[1].events = POLLIN;
+        int timeout = transmitWatch ? kTransmitPollMilliseconds : -1;
+        int ready = poll(watched, 2, timeout);
+        if (ready < 0 && errno != EINTR) return 0;
+        if (watched[0].revents & POLLIN) {
+            s.DrainWake();
+            if (s.mask == 0) return 0;
+        }
+        if (watched[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            // The far end has gone (a pty whose master closed): wait for a wake or back off.
+            pollfd wake = {s.wake, POLLIN, 0};
+            poll(&wake, 1, kHangUpBackoffMilliseconds);
+            return 0;
+        }
+        if (watched[1].revents & POLLIN) {
+            s.receiveArmed = false;
+            return kLineEventReceived;
+        }
+    }
+}
+
+size_t SerialDevice::ClearError() {
+    if (state_->fd < 0) return 0;
+    int queued = 0;
+    if (ioctl(state_->fd, FIONREAD, &queued) != 0) queued = 0;
+    if (queued <= 0) {
+        state_->receiveArmed = true;
+        state_->Wake();
+        return 0;
+    }
+    return static_cast<size_t>(queued);
+}
+
+void SerialDevice::ClearBreak() {}
+
+IoResult SerialDevice::Read(uint8_t* buffer, size_t size, size_t& got) {
+    got = 0;
+    if (state_->fd < 0) return IoResult::Failed;
+    ssize_t count = read(state_->fd, buffer, size);
+    if (count <= 0) return IoResult::Failed;
+    got = static_cast<size_t>(count);
+    return IoResult::Completed;
+}
+
+IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {
+    State& s = *state_;
+    if (s.fd < 0) return IoResult::Failed;
+    IoResult result = IoResult::Completed;
+    size_t written = 0;
+    while (written < size) {
+        ssize_t count = write(s.fd, bytes + written, size - written);
+        if (count > 0) {
+            written += static_cast<size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno != EAGAIN && errno != EINTR) return IoResult::Failed;
+        result = IoResult::CompletedLate;
+        pollfd out = {s.fd, POLLOUT, 0};
+        if (poll(&out, 1, 1000) <= 0) return IoResult::Failed;
+    }
+    s.transmitPending = true;
+    s.Wake();
+    return result;
+}
+
+static bool SetModemLine(int fd, int line, bool raised) {
+    if (fd < 0) return false;
+    return ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line) == 0;
+}
+
+bool SerialDevice::SetRts(bool raised) { return SetModemLine(state_->fd, TIOCM_RTS, raised); }
+
+bool SerialDevice::SetDtr(bool raised) { return SetModemLine(state_->fd, TIOCM_DTR, raised); }
+
+} // namespace qarn::platform

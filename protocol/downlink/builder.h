@@ -1,0 +1,13 @@
+// The downlink builder: fills a command record's frame body and sets its timing and flags.
+#pragma once
+
+namespace qarn {
+
+class CQARNCommand;
+class CQARNAction;
+
+// 1 when the frame body is ready to send, or a multi-frame command ended at build time;
+// 0 when the frame cannot be built (State DONE, Result 9, SendsLeft 0).
+int BuildFrame(CQARNCommand& device, CQARNAction& action);
+
+} // namespace qarn

@@ -1,0 +1,80 @@
+// The serial port object: opens a port from a settings text, runs the reader thread that waits
+// for line events, drains received bytes and writes frames with RTS raised around them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "codec/bytes.h"
+#include "platform/serial.h"
+#include "platform/thread.h"
+#include "platform/window.h"
+
+namespace qarn {
+
+enum CommMessage : unsigned {
+    WM_COMM_EVENT = 0x0D60,
+    WM_COMM_RXDATA = 0x0D61,
+    WM_COMM_TXDONE = 0x0D62,
+};
+
+// The line parameters a settings text sets; fields a text does not match keep their value.
+struct PortSettings {
+    std::string portName;
+    uint32_t baud = 9600;
+    uint8_t dataBits = 8;
+    uint8_t parity = 2;
+    uint8_t stopBits = 0;
+};
+
+// Parses "COM1:baud=9600,parity=E,data=8,stop=1" (or "/dev/path:..." ) into settings, values by
+// position; an empty text is the default.
+void ParseSettings(const char* text, PortSettings& settings);
+
+// The write time-out multiplier: 19200 divided by the baud rate (0 for a baud rate of 0).
+uint32_t WriteMultiplier(uint32_t baud);
+
+class CComm : public platform::Window {
+  public:
+    CComm();
+    ~CComm() override;
+
+    int Open(const char* settings);
+    int Close();
+    void Write(const ByteArray& bytes);
+    void TakeReceived(ByteArray& destination);
+    void Purge();
+
+    int IsOpen() const { return open_; }
+    int IsTxIdle() const { return txIdle_; }
+    // 1 while no write is confirmed, 0 once the last write has left the transmitter.
+    int LineStatus() const { return lineStatus_; }
+    const PortSettings& Settings() const { return settings_; }
+
+  protected:
+    bool OnCreate() override;
+    void OnDestroy() override;
+    platform::MessageParam OnMessage(unsigned message, platform::MessageParam wParam,
+                                     platform::MessageParam lParam) override;
+    void OnFinalDestroy() override;
+
+  private:
+    void ReaderThread();
+    void OnCommEvent(uint32_t mask);
+    void Drain();
+    void NotifyParent(unsigned message);
+
+    platform::SerialDevice device_;
+    std::atomic<int> open_{0};
+    int txIdle_ = 1;
+    PortSettings settings_;
+    uint8_t flowFlags_ = 8;
+    platform::Thread reader_;
+    platform::Event handshake_{true};
+    ByteArray rxBuffer_;
+    int lineStatus_ = 1;
+};
+
+} // namespace qarn

@@ -1,0 +1,72 @@
+// The link layer: adds and checks the link fields of frames and assembles uplink frames from
+// the byte stream of the serial port.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "codec/bytes.h"
+#include "platform/window.h"
+
+namespace qarn {
+
+class CComm;
+
+enum LinkStatus : int {
+    kLinkSent = 0,
+    kLinkNothingYet = 1,
+    kLinkOtherDestination = 2,
+    kLinkBadCheck = 4,
+    kLinkFrameReceived = 7,
+};
+
+class CHDLC : public platform::Window {
+  public:
+    // Adds length field, check byte, preamble and start bytes to a frame body and writes it.
+    void Send(const ByteArray& body);
+    // Abandons a partly assembled frame and purges the port.
+    void Reset();
+
+    int GetStatus() const;
+    int IsTxIdle() const;
+    int IsOpen() const;
+    int OpenPort(const char* settings);
+    int ClosePort();
+
+    void CopyFrame(ByteArray& destination) const { destination = lastFrame_; }
+    void CopyStream(ByteArray& destination) const { destination = rawStream_; }
+    void ClearStream() { rawStream_.clear(); }
+
+    void SetMyAddress(int address) { myAddress_ = address & 0xFFFF; }
+    // The replying terminal's address, valid after a good frame.
+    int SourceAddress() const { return sourceAddress_; }
+
+    // Feeds received bytes to the receive assembler (the port's data handler uses it).
+    void Assemble(const uint8_t* bytes, size_t size);
+
+  protected:
+    bool OnCreate() override;
+    void OnDestroy() override;
+    platform::MessageParam OnMessage(unsigned message, platform::MessageParam wParam,
+                                     platform::MessageParam lParam) override;
+    void OnFinalDestroy() override;
+    virtual void OnFrameComplete();
+
+  private:
+    void OnPortData();
+    void OnPortSent();
+
+    uint8_t checksum_ = 0;
+    int sourceAddress_ = 0;
+    int length_ = 0;
+    int myAddress_ = 0;
+    int status_ = kLinkNothingYet;
+    CComm* comm_ = nullptr;
+    int state_ = 0;
+    ByteArray txFrame_;
+    ByteArray rxPayload_;
+    ByteArray lastFrame_;
+    ByteArray rawStream_;
+};
+
+} // namespace qarn
