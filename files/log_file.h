@@ -1,0 +1,60 @@
+// The communication log: one fixed-size record for each step of a command, appended six at a
+// time to "CommLog.log" in the current directory; the six previous logs are kept as
+// "CommLog1.log" (newest) to "CommLog6.log" (oldest). Every log file starts with a 254-byte
+// header block.
+//
+// The log never fails or stops a command: every operation returns 1. A file operation that
+// fails is given up and not retried. A batch of records that cannot be appended (the file
+// cannot be opened, the disk is full) is dropped whole, so the file never holds a torn record
+// and the log holds at most six records in memory; a log file whose header cannot be written
+// is removed again, so that the next start creates it afresh; a rotation that fails part-way
+// leaves the files as far as it got.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "codec/bytes.h"
+#include "platform/clock.h"
+
+namespace qarn {
+
+constexpr size_t kLogHeaderSize = 254;
+constexpr size_t kLogRecordSize = 89;
+
+class CLogFile {
+  public:
+    // Creates whichever of the seven log files is missing, each with its header.
+    CLogFile();
+    // Writes out the pending records.
+    ~CLogFile();
+    CLogFile(const CLogFile&) = delete;
+    CLogFile& operator=(const CLogFile&) = delete;
+
+    // Starts a fresh "CommLog.log", shifting the older logs down by one and dropping the
+    // oldest, when the current one was created on another day of the month. Returns 1.
+    int Rotate();
+
+    // Adds one record: command code (its name is looked up), event kind (0 to 7) and terminal
+    // address. Returns 1.
+    int AddRecord(int code, int kind, int address);
+
+    // Records held in memory, not yet written out.
+    size_t PendingCount() const { return m_records.size() / kLogRecordSize; }
+
+  private:
+    void EnsureLogFile(const char* name);
+    void WriteOut();
+
+    size_t m_nMaxPending = 5; // the sixth record writes all of them out
+    std::string m_strLogName;
+    ByteArray m_records; // pending records, oldest first, kLogRecordSize bytes each
+};
+
+// The record's 24-character timestamp "2024.03.07  09:05:04.009": date, hour and minute from
+// the clock, seconds and milliseconds from two readings of the millisecond tick count.
+void FormatLogTime(const platform::LocalTime& clock, uint32_t secondsTick,
+                   uint32_t millisecondsTick, char (&text)[28]);
+
+} // namespace qarn

@@ -1,0 +1,337 @@
+#include "protocol/uplink/dispatcher.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "codec/bytes.h"
+#include "device/action.h"
+#include "device/device.h"
+#include "device/key_table.h"
+#include "protocol/uplink/card_decoders.h"
+#include "protocol/uplink/property_decoders.h"
+#include "protocol/uplink/record_decoders.h"
+#include "transport/hdlc.h"
+
+namespace qarn {
+
+namespace {
+
+constexpr int kAnyLength = -1;
+constexpr int kNoSubCode = -1;
+constexpr int kStatusAcknowledged = 8;
+constexpr int kStatusFileComplete = 0x80;
+constexpr int kProgramDownloadCode = 0xC0;
+constexpr int kFileDownloadCode = 0xC5;
+constexpr size_t kSearchListCapacity = 256;
+constexpr size_t kSearchListHeader = 4;
+
+// What the rows see of one reply.
+struct Reply {
+    CQARNCommand& device;
+    CQARNAction& action;
+    const uint8_t* payload; // reply byte 1 onward
+    size_t size;            // payload length
+    int terminal;           // the replying terminal's address
+    CardContext card;
+};
+
+// Fills the row's freshly allocated data buffer; false when the payload is rejected.
+using ReplyDecoder = bool (*)(const Reply& reply, uint8_t* data);
+// Result, outcome, state and flags of rows whose effects go beyond "decoded or rejected".
+using ReplyEffect = void (*)(Reply& reply);
+
+struct ReplyRow {
+    int code;
+    int lengths[2];      // accepted payload lengths (the same twice for one); kAnyLength: unchecked
+    int subCode;         // sub-code the parameter block must start with; kNoSubCode: unchecked
+    size_t dataSize;     // bytes of the data buffer the decoder fills
+    ReplyDecoder decode; // result 13 when it accepts the payload, 12 when not
+    ReplyEffect apply;   // runs after the decoder, or alone for rows without one
+};
+
+bool HasSubCode(const CQARNAction& action, int subCode) {
+    // A missing parameter block holds no sub-code at all.
+    return action.Params != nullptr && GetHostInt32(action.Params, 0) == subCode;
+}
+
+// Gives the record a new, zeroed data buffer, releasing the one of an earlier reply. The search
+// record's data is the search list that 0x05 replies write into, so while its search runs no
+// other reply may replace it: such a reply is a wrong reply.
+bool TakeDataBuffer(Reply& reply, size_t size) {
+    if (reply.device.SearchList == &reply.action) {
+        reply.action.Result = kResultWrongReply;
+        return false;
+    }
+    reply.action.Data.assign(size, 0);
+    return true;
+}
+
+// A reply of the reply code alone has no status byte: it counts as a wrong reply and a failure.
+bool ReadStatus(Reply& reply, int& status) {
+    if (reply.size == 0) {
+        reply.action.Result = kResultWrongReply;
+        reply.action.Outcome = kOutcomeFailure;
+        return false;
+    }
+    status = reply.payload[0];
+    return true;
+}
+
+int OutcomeOf(int status) {
+    return status == kStatusAcknowledged ? kOutcomeSuccess : kOutcomeFailure;
+}
+
+// Decoders of the rows.
+
+bool StoreNumber16(const Reply& reply, uint8_t* data) {
+    PutHostInt32(data, 0, static_cast<int32_t>(GetBigEndian16(reply.payload)));
+    return true;
+}
+
+bool StoreNumber32(const Reply& reply, uint8_t* data) {
+    PutHostInt32(data, 0, static_cast<int32_t>(GetBigEndian32(reply.payload)));
+    return true;
+}
+
+bool StoreCounterPair(const Reply& reply, uint8_t* data) {
+    DecodeCounterPair(reply.payload, data);
+    return true;
+}
+
+bool StoreProperty(const Reply& reply, uint8_t* data) {
+    DecodeProperty(reply.payload, data);
+    return true;
+}
+
+bool StoreSystemProperty(const Reply& reply, uint8_t* data) {
+    DecodeSystemProperty(reply.payload, reply.size, data);
+    return true;
+}
+
+bool StoreStatus(const Reply& reply, uint8_t* data) {
+    DecodeStatus(reply.payload, data);
+    return true;
+}
+
+bool StoreMoney(const Reply& reply, uint8_t* data) {
+    return DecodeMoney(reply.payload, data);
+}
+
+bool StoreCardId(const Reply& reply, uint8_t* data) {
+    DecodeCardId(reply.payload, data);
+    return true;
+}
+
+// Effects of the rows.
+
+void ApplySearchResult(Reply& reply) {
+    CQARNAction& action = reply.action;
+    // Only the record whose data is the search list collects addresses; a 0x05 reply reaching
+    // any other record, or a record without a list, is ignored.
+    if (reply.device.SearchList != &action || action.Data.size() < kSearchListHeader) return;
+    uint8_t* list = action.Data.data();
+    size_t capacity =
+        std::min(kSearchListCapacity, (action.Data.size() - kSearchListHeader) / sizeof(int32_t));
+    int32_t count = GetHostInt32(list, 0);
+    // A full list drops further addresses; the search still runs to its time-out.
+    if (count >= 0 && static_cast<size_t>(count) < capacity) {
+        PutHostInt32(list, kSearchListHeader + sizeof(int32_t) * count,
+                     static_cast<int32_t>(GetBigEndian16(reply.payload)));
+        PutHostInt32(list, 0, count + 1);
+    }
+    action.Result = kResultDataReady;
+    action.Outcome = kOutcomeSuccess;
+    action.State = WAIT_REPLY;
+}
+
+struct RecordForm {
+    size_t recordSize;
+    size_t entrySize;
+    void (*decode)(const uint8_t* record, uint8_t* entry, int terminal);
+};
+
+// Short records are tried first, so a length that both sizes divide (171, ...) reads as short.
+const RecordForm kRecordForms[] = {
+    {kShortRecordSize, kShortEntrySize, DecodeShortRecord},
+    {kLongRecordSize, kLongEntrySize, DecodeLongRecord},
+};
+
+void ApplyRecordRule(Reply& reply) {
+    CQARNAction& action = reply.action;
+    if (reply.size == 0) {
+        action.Outcome = kOutcomeFailure;
+        action.Result = kResultNoRecords;
+        return;
+    }
+    for (const RecordForm& form : kRecordForms) {
+        if (reply.size % form.recordSize != 0) continue;
+        size_t count = reply.size / form.recordSize;
+        if (!TakeDataBuffer(reply, count * form.entrySize)) return;
+        for (size_t i = 0; i < count; ++i)
+            form.decode(reply.payload + i * form.recordSize,
+                        action.Data.data() + i * form.entrySize, reply.terminal);
+        action.Outcome = kOutcomeSuccess;
+        action.Result = kResultDataReady;
+        return;
+    }
+    action.Outcome = kOutcomeFailure;
+    action.Result = kResultWrongReply;
+}
+
+struct CardLayout {
+    int subCode;
+    size_t size;
+    size_t entrySize;
+    bool (*decode)(const CardContext& context, const uint8_t* payload, uint8_t* entry);
+};
+
+const CardLayout kCardLayouts[] = {
+    {1, kCardLayout1Size, kCardLayout1EntrySize, DecodeCardLayout1},
+    {2, kCardLayout2Size, kCardLayout2EntrySize, DecodeCardLayout2},
+    {3, kCardLayout3Size, kCardLayout3EntrySize, DecodeCardLayout3},
+    {254, kCardLayout254Size, kCardLayout254EntrySize, DecodeCardLayout254},
+};
+
+void ApplyCardRule(Reply& reply) {
+    CQARNAction& action = reply.action;
+    const CardLayout* layout = std::find_if(
+        std::begin(kCardLayouts), std::end(kCardLayouts),
+        [&](const CardLayout& candidate) { return HasSubCode(action, candidate.subCode); });
+    // No layout (unknown sub-code, or no parameter block): the record stays as it is.
+    if (layout == std::end(kCardLayouts)) return;
+    if (reply.size != layout->size) {
+        action.Result = kResultWrongReply;
+        return;
+    }
+    if (!TakeDataBuffer(reply, layout->entrySize)) return;
+    // A rejected payload leaves the buffer allocated, at the layout's size, with no content.
+    bool accepted = layout->decode(reply.card, reply.payload, action.Data.data());
+    action.Result = accepted ? kResultDataReady : kResultWrongReply;
+}
+
+void ApplyListAcknowledgement(Reply& reply) {
+    CQARNAction& action = reply.action;
+    int status;
+    if (!ReadStatus(reply, status)) return;
+    action.Result = status;
+    action.Outcome = OutcomeOf(status);
+    if (status == kStatusAcknowledged && reply.device.ListFlag) {
+        action.Result = kResultAcknowledged;
+        action.ListPending = 0;
+        action.State = DONE;
+    }
+}
+
+void ApplyProgramFirstStep(Reply& reply) {
+    reply.action.Code = kProgramDownloadCode;
+    reply.action.Result = kResultAcknowledged;
+    reply.action.Outcome = kOutcomeSuccess;
+}
+
+void ApplyProgramStep(Reply& reply) {
+    CQARNAction& action = reply.action;
+    action.Code = kProgramDownloadCode;
+    int status;
+    if (!ReadStatus(reply, status)) return;
+    action.Result = status;
+    action.Outcome = OutcomeOf(status);
+}
+
+void ApplyFilePiece(Reply& reply) {
+    CQARNAction& action = reply.action;
+    action.Code = kFileDownloadCode;
+    int status;
+    if (!ReadStatus(reply, status)) return;
+    action.Result = status;
+    action.Outcome = OutcomeOf(status);
+    if (status == kStatusFileComplete) {
+        action.Outcome = kOutcomeSuccess;
+        action.Result = kResultAcknowledged;
+        action.BlockPending = 0;
+        action.State = DONE;
+    }
+}
+
+void ApplyStatus(Reply& reply) {
+    int status;
+    if (ReadStatus(reply, status)) reply.action.Result = status;
+}
+
+const ReplyRow kReplyRows[] = {
+    {0x03, {2, 2}, kNoSubCode, 4, StoreNumber16, nullptr},
+    {0x05, {2, 2}, kNoSubCode, 0, nullptr, ApplySearchResult},
+    {0x07, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyRecordRule},
+    {0x10, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyRecordRule},
+    {0x36, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyRecordRule},
+    {0x11, {8, 8}, kNoSubCode, kCounterPairSize, StoreCounterPair, nullptr},
+    {0x17, {8, 8}, kNoSubCode, kCounterPairSize, StoreCounterPair, nullptr},
+    {0x1E, {4, 4}, kNoSubCode, 4, StoreNumber32, nullptr},
+    {0x13, {20, 20}, kNoSubCode, kPropertyEntrySize, StoreProperty, nullptr},
+    {0x15, {37, 32}, kNoSubCode, kSystemPropertyEntrySize, StoreSystemProperty, nullptr},
+    {0x16, {12, 12}, kNoSubCode, kStatusEntrySize, StoreStatus, nullptr},
+    {0x60, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyCardRule},
+    {0x62, {11, 11}, kMoneySubCode, kMoneyEntrySize, StoreMoney, nullptr},
+    {0x63, {11, 11}, kMoneySubCode, kMoneyEntrySize, StoreMoney, nullptr},
+    {0x67, {11, 11}, kMoneySubCode, kMoneyEntrySize, StoreMoney, nullptr},
+    {0x64, {5, 5}, kNoSubCode, kCardIdEntrySize, StoreCardId, nullptr},
+    {0xA2, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyListAcknowledgement},
+    {0xC1, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyProgramFirstStep},
+    {0xC2, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyProgramStep},
+    {0xC3, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyProgramStep},
+    {0xC6, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyFilePiece},
+};
+
+// Every code without a row of its own: the status byte is the result.
+const ReplyRow kStatusRow = {-1, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyStatus};
+
+const ReplyRow& FindReplyRow(int code) {
+    for (const ReplyRow& row : kReplyRows)
+        if (row.code == code) return row;
+    return kStatusRow;
+}
+
+bool Fits(const ReplyRow& row, const Reply& reply) {
+    if (row.lengths[0] != kAnyLength && static_cast<int>(reply.size) != row.lengths[0] &&
+        static_cast<int>(reply.size) != row.lengths[1])
+        return false;
+    return row.subCode == kNoSubCode || HasSubCode(reply.action, row.subCode);
+}
+
+void ApplyRow(const ReplyRow& row, Reply& reply) {
+    if (!Fits(row, reply)) {
+        reply.action.Result = kResultWrongReply;
+        return;
+    }
+    if (row.decode != nullptr) {
+        if (!TakeDataBuffer(reply, row.dataSize)) return;
+        bool accepted = row.decode(reply, reply.action.Data.data());
+        reply.action.Result = accepted ? kResultDataReady : kResultWrongReply;
+    }
+    if (row.apply != nullptr) row.apply(reply);
+}
+
+} // namespace
+
+void DecodeReply(CQARNCommand& device, CQARNAction& action) {
+    action.State = PAUSE;
+    // An empty reply has no code to judge it by: a wrong reply, with nothing decoded or logged.
+    if (action.Reply.empty()) {
+        action.Result = kResultWrongReply;
+        action.Outcome = kOutcomeFailure;
+        return;
+    }
+    int code = action.Reply[0];
+    action.Code = code;
+    int terminal = device.Link != nullptr ? device.Link->SourceAddress() : 0;
+    if (device.AddLog) device.Log(code, kLogDecodeUpFrame, terminal);
+    Reply reply{device,
+                action,
+                action.Reply.data() + 1,
+                action.Reply.size() - 1,
+                terminal,
+                {device.InnerCode, kBuiltInKeyTable}};
+    ApplyRow(FindReplyRow(code), reply);
+}
+
+} // namespace qarn

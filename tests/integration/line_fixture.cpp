@@ -1,0 +1,89 @@
+#include "line_fixture.h"
+
+#include <cstdio>
+
+namespace scenario {
+
+Bytes ExpectedKey(const char* keyText) {
+    const char* table = QARN_KEY_TABLE_TEXT;
+    Bytes key;
+    for (int i = 0; i < 8; ++i) {
+        unsigned value = 0;
+        std::sscanf(table + 2 * i, "%2x", &value);
+        key.push_back(static_cast<uint8_t>(value ^ static_cast<uint8_t>(keyText[i])));
+    }
+    return key;
+}
+
+Bytes DownlinkFrame(uint16_t destination, uint16_t source, const Bytes& key, uint8_t code,
+                    const Bytes& payload) {
+    size_t length = key.size() + 1 + payload.size();
+    Bytes body = {static_cast<uint8_t>(destination >> 8), static_cast<uint8_t>(destination),
+                  static_cast<uint8_t>(source >> 8),      static_cast<uint8_t>(source),
+                  static_cast<uint8_t>(length >> 8),      static_cast<uint8_t>(length)};
+    body.insert(body.end(), key.begin(), key.end());
+    body.push_back(code);
+    body.insert(body.end(), payload.begin(), payload.end());
+    uint8_t check = 0;
+    for (uint8_t b : body) check ^= b;
+    Bytes wire = {0x0F, 0x0F, 0xAB, 0xAB};
+    wire.insert(wire.end(), body.begin(), body.end());
+    wire.push_back(check);
+    return wire;
+}
+
+std::string Hex(const Bytes& bytes) {
+    std::string text;
+    char pair[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(pair, sizeof pair, "%02X ", b);
+        text += pair;
+    }
+    return text;
+}
+
+void Line::SetUp() {}
+
+void Line::TearDown() {
+    if (device) CloseDevice(device);
+    if (window) DestroyNotifyWindow(window);
+    simulator.Stop();
+}
+
+void Line::Open(std::vector<uint16_t> terminals, int waitTime) {
+    ASSERT_TRUE(simulator.OpenPty());
+    for (uint16_t address : terminals) simulator.AddTerminal(address);
+    ASSERT_TRUE(simulator.Start());
+    window = CreateNotifyWindow(&Line::Record, this);
+    ASSERT_NE(window, 0);
+    device = OpenDevice(kHost, window);
+    ASSERT_NE(device, 0);
+    SetWaitTime(device, waitTime);
+    std::string settings = simulator.PortName() + ":baud=9600,parity=E,data=8,stop=1";
+    ASSERT_EQ(ConnectPort(device, settings.c_str()), 1);
+}
+
+int Line::Run(int terminal, int code, void* params) {
+    return StartQARNCommand(device, terminal, code, params, 0);
+}
+
+Line::Outcome Line::RunAndEnd(int terminal, int code, void* params) {
+    Outcome outcome;
+    outcome.handle = Run(terminal, code, params);
+    if (!outcome.handle) return outcome;
+    outcome.result = GetCmdResult(outcome.handle);
+    outcome.data.resize(static_cast<size_t>(GetSizeOfData(outcome.handle)));
+    EXPECT_EQ(GetData(outcome.handle, outcome.data.data(), static_cast<int>(outcome.data.size())),
+              1);
+    EXPECT_EQ(EndQARNCommand(outcome.handle), 0);
+    return outcome;
+}
+
+void Line::Record(int message, int, int lParam, void* user) {
+    auto* line = static_cast<Line*>(user);
+    line->notifications.push_back(message);
+    line->notificationDevices.push_back(lParam);
+    if (line->onNotification) line->onNotification(message);
+}
+
+} // namespace scenario

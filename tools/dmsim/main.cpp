@@ -1,0 +1,207 @@
+// dmsim: a line of simulated terminals for trying the host library without hardware.
+//   dmsim --terminals 2,3,4 [--device PATH --baud N] [fault and state options]
+// Prints "port PATH" on its first line and runs until SIGINT, SIGTERM or the end of stdin.
+#include "dmsim/simulator.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    ssize_t ignored = write(signalPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+const char kUsage[] =
+    "usage: dmsim --terminals A,B,... [--device PATH --baud N] [options]\n"
+    "  --drop N            drop the next N replies\n"
+    "  --corrupt N         corrupt the check byte of the next N replies\n"
+    "  --delay MS          wait before each reply\n"
+    "  --split N           write each reply in N pieces\n"
+    "  --split-gap MS      gap between the pieces\n"
+    "  --wrong-destination address replies to host address + 1\n"
+    "  --echo              write every received frame back to the line\n"
+    "  --noise HEX         bytes written before every reply\n"
+    "  --silent            answer nothing\n"
+    "  --ack-status N      status byte of acknowledgements\n"
+    "  --key-table HEX     the 24-byte key table of the host's build (48 digits)\n"
+    "  --ignore-stdin      keep running when stdin ends\n";
+
+bool ParseNumber(const char* text, long low, long high, long& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 0);
+    return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
+}
+
+bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
+    if (text.size() % 2 != 0) return false;
+    bytes.clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        long value;
+        if (!ParseNumber(("0x" + text.substr(i, 2)).c_str(), 0, 255, value)) return false;
+        bytes.push_back(static_cast<uint8_t>(value));
+    }
+    return true;
+}
+
+bool ParseAddresses(const std::string& text, std::vector<uint16_t>& addresses) {
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
+        long value;
+        if (!ParseNumber(item.c_str(), 0, 0xFFFF, value)) return false;
+        addresses.push_back(static_cast<uint16_t>(value));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return !addresses.empty();
+}
+
+struct Options {
+    std::vector<uint16_t> terminals;
+    std::string device;
+    long baud = 9600;
+    dmsim::Faults faults;
+    long ackStatus = -1;
+    std::vector<uint8_t> keyTable;
+    bool ignoreStdin = false;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        long number = 0;
+        bool takesValue = true;
+        bool ok = value != nullptr;
+        if (name == "--terminals") {
+            ok = ok && ParseAddresses(value, options.terminals);
+        } else if (name == "--device") {
+            options.device = ok ? value : "";
+        } else if (name == "--baud") {
+            ok = ok && ParseNumber(value, 1, 4000000, options.baud);
+        } else if (name == "--drop") {
+            ok = ok && ParseNumber(value, 0, 1000000, number);
+            options.faults.dropReplies = static_cast<int>(number);
+        } else if (name == "--corrupt") {
+            ok = ok && ParseNumber(value, 0, 1000000, number);
+            options.faults.corruptReplies = static_cast<int>(number);
+        } else if (name == "--delay") {
+            ok = ok && ParseNumber(value, 0, 600000, number);
+            options.faults.delayMilliseconds = static_cast<int>(number);
+        } else if (name == "--split") {
+            ok = ok && ParseNumber(value, 1, 10000, number);
+            options.faults.splitPieces = static_cast<int>(number);
+        } else if (name == "--split-gap") {
+            ok = ok && ParseNumber(value, 0, 600000, number);
+            options.faults.splitGapMilliseconds = static_cast<int>(number);
+        } else if (name == "--noise") {
+            ok = ok && ParseHex(value, options.faults.noise);
+        } else if (name == "--ack-status") {
+            ok = ok && ParseNumber(value, 0, 255, options.ackStatus);
+        } else if (name == "--key-table") {
+            ok = ok && ParseHex(value, options.keyTable) && options.keyTable.size() == 24;
+        } else {
+            takesValue = false;
+            ok = true;
+            if (name == "--wrong-destination")
+                options.faults.wrongDestination = true;
+            else if (name == "--echo")
+                options.faults.echoDownlink = true;
+            else if (name == "--silent")
+                options.faults.silent = true;
+            else if (name == "--ignore-stdin")
+                options.ignoreStdin = true;
+            else
+                ok = false;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "dmsim: bad option %s\n%s", name.c_str(), kUsage);
+            return false;
+        }
+        if (takesValue) ++i;
+    }
+    if (options.terminals.empty()) {
+        std::fprintf(stderr, "dmsim: --terminals is required\n%s", kUsage);
+        return false;
+    }
+    return true;
+}
+
+// Blocks until a signal arrives or, unless ignored, stdin ends.
+void WaitForEnd(bool watchStdin) {
+    for (;;) {
+        pollfd ready[2] = {{signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        if (poll(ready, watchStdin ? 2 : 1, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (ready[0].revents != 0) return;
+        if (watchStdin && ready[1].revents != 0) {
+            char buffer[256];
+            ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (got <= 0 && !(got < 0 && errno == EINTR)) return;
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) return 2;
+
+    dmsim::Simulator simulator;
+    for (uint16_t address : options.terminals) {
+        if (!simulator.AddTerminal(address)) {
+            std::fprintf(stderr, "dmsim: terminal address %u is taken or not allowed\n", address);
+            return 2;
+        }
+        if (options.ackStatus >= 0)
+            simulator.UpdateTerminal(address, [&](dmsim::Terminal& terminal) {
+                terminal.ackStatus = static_cast<int>(options.ackStatus);
+            });
+    }
+    if (!options.keyTable.empty()) {
+        std::array<uint8_t, 24> table;
+        std::copy(options.keyTable.begin(), options.keyTable.end(), table.begin());
+        simulator.SetKeyTable(table);
+    }
+    simulator.SetFaults(options.faults);
+
+    bool opened = options.device.empty()
+                      ? simulator.OpenPty()
+                      : simulator.OpenDevice(options.device, static_cast<int>(options.baud));
+    if (!opened) {
+        std::fprintf(stderr, "dmsim: cannot open %s\n",
+                     options.device.empty() ? "a pty" : options.device.c_str());
+        return 1;
+    }
+    if (pipe(signalPipe) != 0 || !simulator.Start()) {
+        std::fprintf(stderr, "dmsim: cannot start\n");
+        return 1;
+    }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::printf("port %s\n", simulator.PortName().c_str());
+    std::fflush(stdout);
+
+    WaitForEnd(!options.ignoreStdin);
+    simulator.Stop();
+    return 0;
+}
