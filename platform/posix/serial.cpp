@@ -185,6 +185,9 @@ uint32_t SerialDevice::WaitEvent() {
         if (watched[0].revents & POLLIN) {
             s.DrainWake();
             if (s.mask == 0) return 0;
+            // A write may have started: its transmitter-empty event goes before the input
+            // that answers it.
+            continue;
         }
         if (watched[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             // The far end has gone (a pty whose master closed): wait for a wake or back off.

@@ -165,24 +165,29 @@ bool SerialDevice::Purge() {
 
 uint32_t SerialDevice::WaitEvent() {
     State& s = *state_;
-    if (!s.Valid() || s.mask == 0) return 0;
-    DWORD events = 0;
-    OVERLAPPED* operation = s.wait.Fresh();
-    if (WaitCommEvent(s.port, &events, operation)) return events;
-    if (GetLastError() != ERROR_IO_PENDING) {
-        WaitForSingleObject(s.stop, kFailedWaitBackoffMilliseconds);
-        return 0;
+    // A wait that ends with no event was restarted by a new mask (see Write): wait again.
+    while (s.Valid() && s.mask != 0) {
+        DWORD events = 0;
+        OVERLAPPED* operation = s.wait.Fresh();
+        if (!WaitCommEvent(s.port, &events, operation)) {
+            if (GetLastError() != ERROR_IO_PENDING) {
+                WaitForSingleObject(s.stop, kFailedWaitBackoffMilliseconds);
+                return 0;
+            }
+            HANDLE ends[2] = {operation->hEvent, s.stop};
+            DWORD transferred = 0;
+            if (WaitForMultipleObjects(2, ends, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                // The mask was cleared: the wait is abandoned, and its record must be free
+                // again before it is reused or the port is closed.
+                CancelIoEx(s.port, operation);
+                Complete(s.port, *operation, transferred);
+                return 0;
+            }
+            if (!Complete(s.port, *operation, transferred)) return 0;
+        }
+        if (events != 0) return events;
     }
-    HANDLE ends[2] = {operation->hEvent, s.stop};
-    DWORD transferred = 0;
-    if (WaitForMultipleObjects(2, ends, FALSE, INFINITE) != WAIT_OBJECT_0) {
-        // The mask was cleared: the wait is abandoned, and its record must be free again
-        // before it is reused or the port is closed.
-        CancelIoEx(s.port, operation);
-        Complete(s.port, *operation, transferred);
-        return 0;
-    }
-    return Complete(s.port, *operation, transferred) ? events : 0;
+    return 0;
 }
 
 size_t SerialDevice::ClearError() {
@@ -217,11 +222,18 @@ IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {
     if (!s.Valid()) return IoResult::Failed;
     DWORD transferred = 0;
     OVERLAPPED* operation = s.write.Fresh();
-    if (WriteFile(s.port, bytes, static_cast<DWORD>(size), &transferred, operation))
-        return IoResult::Completed;
-    if (GetLastError() != ERROR_IO_PENDING || !Complete(s.port, *operation, transferred))
-        return IoResult::Failed;
-    return transferred == size ? IoResult::CompletedLate : IoResult::Failed;
+    IoResult result = IoResult::Completed;
+    if (!WriteFile(s.port, bytes, static_cast<DWORD>(size), &transferred, operation)) {
+        if (GetLastError() != ERROR_IO_PENDING || !Complete(s.port, *operation, transferred) ||
+            transferred != size)
+            return IoResult::Failed;
+        result = IoResult::CompletedLate;
+    }
+    // Some drivers (Wine's among them) report the transmitter empty only to an event wait
+    // begun after the write; setting the mask again restarts the reader's pending wait.
+    uint32_t mask = s.mask;
+    if (mask & kLineEventTransmitEmpty) SetCommMask(s.port, mask);
+    return result;
 }
 
 bool SerialDevice::SetRts(bool raised) {
