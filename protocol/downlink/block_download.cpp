@@ -5,6 +5,7 @@
 
 #include "device/device.h"
 #include "files/down_file.h"
+#include "protocol/downlink/builder.h"
 #include "protocol/downlink/downloads.h"
 
 namespace qarn {
@@ -27,13 +28,6 @@ constexpr uint8_t kPageData = 0xC6;
 constexpr int kProgramPause = 200;
 constexpr int kLeadInTimeOut = 200;
 constexpr int kDataFrameSends = 3;
-
-int FailBuild(CQARNAction& action) {
-    action.State = DONE;
-    action.Result = kResultNotBuilt;
-    action.SendsLeft = 0;
-    return 0;
-}
 
 // Puts 0x80 in place of the command code; false if the body is not the one handed over.
 bool UseWireCode(CQARNAction& action) {

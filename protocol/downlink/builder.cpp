@@ -47,14 +47,14 @@ const BuildRow& FindBuildRow(int code) {
     return kTerminalRow;
 }
 
-int Fail(CQARNAction& action) {
+} // namespace
+
+int FailBuild(CQARNAction& action) {
     action.State = DONE;
     action.Result = kResultNotBuilt;
     action.SendsLeft = 0;
     return 0;
 }
-
-} // namespace
 
 int BuildFrame(CQARNCommand& device, CQARNAction& action) {
     action.StartTick = platform::TickCount();
@@ -97,10 +97,10 @@ int BuildFrame(CQARNCommand& device, CQARNAction& action) {
     const PayloadRow* payloadRow = FindPayloadRow(action.Code);
     if (!payloadRow) return 1;
     // A command whose payload comes from the parameter block cannot be built without one.
-    if (payloadRow->needsParams && action.Params == nullptr) return Fail(action);
+    if (payloadRow->needsParams && action.Params == nullptr) return FailBuild(action);
     PayloadContext context = {device.InnerCode, kBuiltInKeyTable};
     ByteArray payload;
-    if (!payloadRow->encode(context, action.Params, payload)) return Fail(action);
+    if (!payloadRow->encode(context, action.Params, payload)) return FailBuild(action);
     frame.insert(frame.end(), payload.begin(), payload.end());
     return 1;
 }

@@ -10,4 +10,7 @@ class CQARNAction;
 // 0 when the frame cannot be built (State DONE, Result 9, SendsLeft 0).
 int BuildFrame(CQARNCommand& device, CQARNAction& action);
 
+// Marks a build as failed and returns the build's failure result, 0.
+int FailBuild(CQARNAction& action);
+
 } // namespace qarn

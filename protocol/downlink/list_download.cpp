@@ -7,6 +7,7 @@
 
 #include "device/device.h"
 #include "files/down_file.h"
+#include "protocol/downlink/builder.h"
 #include "protocol/downlink/downloads.h"
 
 namespace qarn {
@@ -21,13 +22,6 @@ constexpr int kDataFrameSends = 3;
 const uint8_t kListMarkers[] = {0xBB, 0xAA};
 const int kBlockBase[] = {0x00, 0xC4};
 constexpr int kUnknownListKind = 2;
-
-int FailBuild(CQARNAction& action) {
-    action.State = DONE;
-    action.Result = kResultNotBuilt;
-    action.SendsLeft = 0;
-    return 0;
-}
 
 // Ten BCD digits, most significant first. The value wraps modulo 2^32, and a nibble above 9
 // counts with its own value.
