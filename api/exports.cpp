@@ -17,8 +17,12 @@ namespace {
 
 const char kEdition[] = "<04.10>";
 
-CQARNCommand* Device(int handle) { return FindDevice(static_cast<uint32_t>(handle)); }
-CQARNAction* Command(int handle) { return FindCommand(static_cast<uint32_t>(handle)); }
+CQARNCommand* Device(int handle) {
+    return FindDevice(static_cast<uint32_t>(handle));
+}
+CQARNAction* Command(int handle) {
+    return FindCommand(static_cast<uint32_t>(handle));
+}
 
 platform::WindowHandle WindowOf(QarnWindow window) {
 #if defined(_WIN32)
@@ -127,7 +131,9 @@ int QARN_CALL GetData(int handle, void* buffer, int size) {
     return action->GetData(buffer, size);
 }
 
-int QARN_CALL EndQARNCommand(int handle) { return EndCommand(static_cast<uint32_t>(handle)); }
+int QARN_CALL EndQARNCommand(int handle) {
+    return EndCommand(static_cast<uint32_t>(handle));
+}
 
 void QARN_CALL SendFrame(int handle, const char* hexText) {
     CQARNCommand* device = Device(handle);

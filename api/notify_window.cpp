@@ -18,8 +18,7 @@ class NotifyWindow : public qarn::platform::Window {
   protected:
     qarn::platform::MessageParam OnMessage(unsigned message, qarn::platform::MessageParam wParam,
                                            qarn::platform::MessageParam lParam) override {
-        proc_(static_cast<int>(message), static_cast<int>(wParam), static_cast<int>(lParam),
-              user_);
+        proc_(static_cast<int>(message), static_cast<int>(wParam), static_cast<int>(lParam), user_);
         return 0;
     }
     void OnDestroy() override;
@@ -60,15 +59,20 @@ int DestroyNotifyWindow(int window) {
         std::lock_guard<std::mutex> hold(windowsLock);
         if (!notifyWindows.count(window)) return 0;
     }
-    return qarn::platform::DestroyWindow(static_cast<qarn::platform::WindowHandle>(window)) ? 1
-                                                                                              : 0;
+    return qarn::platform::DestroyWindow(static_cast<qarn::platform::WindowHandle>(window)) ? 1 : 0;
 }
 
-int PumpMessages(int timeoutMs) { return qarn::platform::PumpMessages(timeoutMs); }
+int PumpMessages(int timeoutMs) {
+    return qarn::platform::PumpMessages(timeoutMs);
+}
 
-void PostQuitMessage(int exitCode) { qarn::platform::PostQuit(exitCode); }
+void PostQuitMessage(int exitCode) {
+    qarn::platform::PostQuit(exitCode);
+}
 
-int GetMessageFd(void) { return qarn::platform::MessageDescriptor(); }
+int GetMessageFd(void) {
+    return qarn::platform::MessageDescriptor();
+}
 
 } // extern "C"
 

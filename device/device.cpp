@@ -17,10 +17,13 @@ const char kDefaultKeyText[] = "58213094";
 
 } // namespace
 
-CQARNCommand::CQARNCommand() : DownFile(new CDownFile) { SetCommKey(kDefaultKeyText); }
+CQARNCommand::CQARNCommand() : DownFile(new CDownFile) {
+    SetCommKey(kDefaultKeyText);
+}
 
 CQARNCommand::~CQARNCommand() {
-    for (CQARNAction* action : Commands) ReleaseAction(action);
+    for (CQARNAction* action : Commands)
+        ReleaseAction(action);
     Commands.clear();
 }
 
@@ -48,13 +51,16 @@ void CQARNCommand::OnDestroy() {
     UnregisterDevice(DeviceHandle);
     if (Link) Link->ClosePort();
     KillTimer(kEngineTimer);
-    for (CQARNAction* action : Commands) ReleaseAction(action);
+    for (CQARNAction* action : Commands)
+        ReleaseAction(action);
     Commands.clear();
     // The link's window is destroyed with this one, as its child, and deletes itself.
     Link = nullptr;
 }
 
-void CQARNCommand::OnFinalDestroy() { delete this; }
+void CQARNCommand::OnFinalDestroy() {
+    delete this;
+}
 
 platform::MessageParam CQARNCommand::OnMessage(unsigned message, platform::MessageParam wParam,
                                                platform::MessageParam lParam) {

@@ -16,7 +16,6 @@ class CHDLC;
 class CLogFile;
 class CDownFile;
 
-
 // Event kinds of the communication log.
 enum LogEvent : int {
     kLogCodeDownFrame = 0,

@@ -36,7 +36,9 @@ uint32_t RegisterDevice(CQARNCommand* device) {
     return handle;
 }
 
-CQARNCommand* FindDevice(uint32_t handle) { return Find(devices, handle); }
+CQARNCommand* FindDevice(uint32_t handle) {
+    return Find(devices, handle);
+}
 
 void UnregisterDevice(uint32_t handle) {
     std::lock_guard<std::mutex> hold(registryLock);
@@ -50,7 +52,9 @@ uint32_t RegisterCommand(CQARNAction* action) {
     return handle;
 }
 
-CQARNAction* FindCommand(uint32_t handle) { return Find(commands, handle); }
+CQARNAction* FindCommand(uint32_t handle) {
+    return Find(commands, handle);
+}
 
 void UnregisterCommand(uint32_t handle) {
     std::lock_guard<std::mutex> hold(registryLock);

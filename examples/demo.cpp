@@ -11,25 +11,37 @@ namespace {
 
 const char* ResultName(int result) {
     switch (result) {
-    case 0: return "sent";
-    case 1: return "port not open";
-    case 2: return "frame for another host";
-    case 4: return "bad check byte";
-    case 5: return "time-out";
-    case 8: return "acknowledged";
-    case 9: return "not built";
-    case 10: return "pending";
-    case 12: return "wrong reply";
-    case 13: return "data ready";
-    case 14: return "no records";
-    default: return "terminal status";
+    case 0:
+        return "sent";
+    case 1:
+        return "port not open";
+    case 2:
+        return "frame for another host";
+    case 4:
+        return "bad check byte";
+    case 5:
+        return "time-out";
+    case 8:
+        return "acknowledged";
+    case 9:
+        return "not built";
+    case 10:
+        return "pending";
+    case 12:
+        return "wrong reply";
+    case 13:
+        return "data ready";
+    case 14:
+        return "no records";
+    default:
+        return "terminal status";
     }
 }
 
 void PrintData(const std::vector<unsigned char>& data) {
     for (size_t i = 0; i < data.size(); ++i)
         std::printf("%s%02x", i % 16 == 0 ? "\n      " : " ", data[i]);
-    if (!data.empty()) std::printf("\n");
+    std::printf("\n");
 }
 
 std::vector<unsigned char> Run(int device, int terminal, int code, const char* what,
@@ -46,8 +58,10 @@ std::vector<unsigned char> Run(int device, int terminal, int code, const char* w
     EndQARNCommand(command);
     std::printf("  %-28s terminal 0x%04X  result %2d (%s), %zu bytes of data", what, terminal,
                 result, ResultName(result), data.size());
-    if (code != 0x04) PrintData(data);
-    else std::printf("\n");
+    if (code != 0x04)
+        PrintData(data);
+    else
+        std::printf("\n");
     return data;
 }
 
@@ -59,7 +73,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string port = argv[1];
-    std::string settings = port + (port[0] == '/' ? ":" : ":") + "baud=9600,parity=E,data=8,stop=1";
+    std::string settings = port + ":baud=9600,parity=E,data=8,stop=1";
 
     int window = CreateNotifyWindow([](int, int, int, void*) {}, nullptr);
     int device = OpenDevice(0x0001, window);
@@ -85,16 +99,17 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("  found %zu terminal(s):", terminals.size());
-    for (int address : terminals) std::printf(" 0x%04X", address);
+    for (int address : terminals)
+        std::printf(" 0x%04X", address);
     std::printf("\n");
 
+    Run(device, 0, 0x01, "set every clock to the host's");
     for (int terminal : terminals) {
         Run(device, terminal, 0x13, "read the property");
         Run(device, terminal, 0x16, "read the status");
         int beep = 1;
         Run(device, terminal, 0x1B, "beep", &beep);
     }
-    Run(device, 0, 0x01, "adjust every clock");
 
     DisConnectPort(device);
     CloseDevice(device);

@@ -14,7 +14,7 @@ extern "C" {
 #if defined(_WIN32)
 #define QARN_CALL __stdcall
 #define QARN_API
-typedef void *QarnWindow; /* the application's HWND */
+typedef void* QarnWindow; /* the application's HWND */
 #else
 #define QARN_CALL
 #define QARN_API __attribute__((visibility("default")))
@@ -31,38 +31,38 @@ QARN_API int QARN_CALL OpenDevice(int hostAddress, QarnWindow parent);
 QARN_API int QARN_CALL CloseDevice(int device);
 
 /* Serial port: "COM1:baud=9600,parity=E,data=8,stop=1"; on Linux also "/dev/ttyUSB0:..." */
-QARN_API int QARN_CALL ConnectPort(int device, const char *settings);
+QARN_API int QARN_CALL ConnectPort(int device, const char* settings);
 QARN_API int QARN_CALL DisConnectPort(int device);
 QARN_API int QARN_CALL IsConnect(int device);
 
 /* Settings. */
 QARN_API int QARN_CALL SetMyAddress(int device, int hostAddress);
-QARN_API void QARN_CALL SetCommKey(int device, const char *keyText);
+QARN_API void QARN_CALL SetCommKey(int device, const char* keyText);
 QARN_API int QARN_CALL SetWaitTime(int device, int milliseconds);
 QARN_API int QARN_CALL SetInnerCode(int device, int selector);
 QARN_API int QARN_CALL SetInnerCmd(int device, int on);
 QARN_API int QARN_CALL SetAddLog(int device, int on);
 
 /* Commands. */
-QARN_API int QARN_CALL StartQARNCommand(int device, int terminalAddress, int code, void *params,
+QARN_API int QARN_CALL StartQARNCommand(int device, int terminalAddress, int code, void* params,
                                         int reserved);
 QARN_API int QARN_CALL GetCmdResult(int command);
 QARN_API int QARN_CALL GetSizeOfData(int command);
-QARN_API int QARN_CALL GetData(int command, void *buffer, int size);
+QARN_API int QARN_CALL GetData(int command, void* buffer, int size);
 QARN_API int QARN_CALL EndQARNCommand(int command);
 
 /* Line monitor. Dumps are "%02x " per byte and a NUL: 3n+1 characters for n bytes. */
-QARN_API void QARN_CALL SendFrame(int device, const char *hexText);
-QARN_API int QARN_CALL RecvStream(int device, char *text);
-QARN_API int QARN_CALL RecvHDLC(int device, char *text);
+QARN_API void QARN_CALL SendFrame(int device, const char* hexText);
+QARN_API int QARN_CALL RecvStream(int device, char* text);
+QARN_API int QARN_CALL RecvHDLC(int device, char* text);
 QARN_API void QARN_CALL ClearRecvStr(int device);
-QARN_API void QARN_CALL RecvEdition(char *buffer); /* 7 characters, no NUL */
+QARN_API void QARN_CALL RecvEdition(char* buffer); /* 7 characters, no NUL */
 
 #if !defined(_WIN32)
 /* The application's window on Linux: messages 3427 to 3429 reach proc synchronously on the
  * owner thread while it pumps (inside StartQARNCommand/EndQARNCommand or PumpMessages). */
-typedef void (*QarnNotifyProc)(int message, int wParam, int lParam, void *user);
-QARN_API int CreateNotifyWindow(QarnNotifyProc proc, void *user);
+typedef void (*QarnNotifyProc)(int message, int wParam, int lParam, void* user);
+QARN_API int CreateNotifyWindow(QarnNotifyProc proc, void* user);
 QARN_API int DestroyNotifyWindow(int window);
 QARN_API int PumpMessages(int timeoutMs);
 QARN_API void PostQuitMessage(int exitCode);

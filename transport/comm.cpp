@@ -35,7 +35,9 @@ constexpr uint32_t kEventMask = platform::kLineEventReceived | platform::kLineEv
                                 platform::kLineEventBreak | platform::kLineEventError;
 
 // Waits on the tick counter, as the port's timing is specified in ticks.
-void WaitTicks(unsigned milliseconds) { platform::SleepMilliseconds(milliseconds); }
+void WaitTicks(unsigned milliseconds) {
+    platform::SleepMilliseconds(milliseconds);
+}
 
 } // namespace
 
@@ -75,11 +77,15 @@ void ParseSettings(const char* text, PortSettings& settings) {
         if (stop == row.value) settings.stopBits = row.stopBits;
 }
 
-uint32_t WriteMultiplier(uint32_t baud) { return baud == 0 ? 0 : 19200 / baud; }
+uint32_t WriteMultiplier(uint32_t baud) {
+    return baud == 0 ? 0 : 19200 / baud;
+}
 
 CComm::CComm() = default;
 
-CComm::~CComm() { Close(); }
+CComm::~CComm() {
+    Close();
+}
 
 bool CComm::OnCreate() {
     settings_ = PortSettings();
@@ -90,9 +96,13 @@ bool CComm::OnCreate() {
     return true;
 }
 
-void CComm::OnDestroy() { Close(); }
+void CComm::OnDestroy() {
+    Close();
+}
 
-void CComm::OnFinalDestroy() { delete this; }
+void CComm::OnFinalDestroy() {
+    delete this;
+}
 
 platform::MessageParam CComm::OnMessage(unsigned message, platform::MessageParam wParam,
                                         platform::MessageParam lParam) {
@@ -161,7 +171,8 @@ void CComm::ReaderThread() {
         handshake_.Wait();
         if (!open_) break;
         handshake_.Reset();
-        platform::PostToWindow(Handle(), WM_COMM_EVENT, 0, static_cast<platform::MessageParam>(mask));
+        platform::PostToWindow(Handle(), WM_COMM_EVENT, 0,
+                               static_cast<platform::MessageParam>(mask));
     }
 }
 
@@ -192,8 +203,7 @@ void CComm::Drain() {
     constexpr int kFailedReadLimit = 3;
     uint8_t chunk[4096];
     int failedReads = 0;
-    for (size_t queued = device_.ClearError(); queued > 0 && open_;
-         queued = device_.ClearError()) {
+    for (size_t queued = device_.ClearError(); queued > 0 && open_; queued = device_.ClearError()) {
         size_t got = 0;
         platform::IoResult result =
             device_.Read(chunk, queued < sizeof chunk ? queued : sizeof chunk, got);

@@ -28,7 +28,9 @@ void CHDLC::OnDestroy() {
     comm_ = nullptr;
 }
 
-void CHDLC::OnFinalDestroy() { delete this; }
+void CHDLC::OnFinalDestroy() {
+    delete this;
+}
 
 platform::MessageParam CHDLC::OnMessage(unsigned message, platform::MessageParam wParam,
                                         platform::MessageParam lParam) {
@@ -65,13 +67,21 @@ int CHDLC::GetStatus() const {
     return status_;
 }
 
-int CHDLC::IsTxIdle() const { return comm_ ? comm_->IsTxIdle() : 1; }
+int CHDLC::IsTxIdle() const {
+    return comm_ ? comm_->IsTxIdle() : 1;
+}
 
-int CHDLC::IsOpen() const { return comm_ ? comm_->IsOpen() : 0; }
+int CHDLC::IsOpen() const {
+    return comm_ ? comm_->IsOpen() : 0;
+}
 
-int CHDLC::OpenPort(const char* settings) { return comm_ ? comm_->Open(settings) : 0; }
+int CHDLC::OpenPort(const char* settings) {
+    return comm_ ? comm_->Open(settings) : 0;
+}
 
-int CHDLC::ClosePort() { return comm_ ? comm_->Close() : 0; }
+int CHDLC::ClosePort() {
+    return comm_ ? comm_->Close() : 0;
+}
 
 void CHDLC::OnPortData() {
     ByteArray received;

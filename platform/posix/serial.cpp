@@ -22,11 +22,10 @@ struct BaudRow {
 };
 
 const BaudRow kBaudTable[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
 const tcflag_t kDataBitsFlags[] = {CS5, CS6, CS7, CS8}; // 5 to 8 data bits
@@ -63,7 +62,9 @@ struct SerialDevice::State {
 
 SerialDevice::SerialDevice() : state_(new State) {}
 
-SerialDevice::~SerialDevice() { Close(); }
+SerialDevice::~SerialDevice() {
+    Close();
+}
 
 bool SerialDevice::Open(const std::string& name) {
     Close();
@@ -92,7 +93,9 @@ bool SerialDevice::Open(const std::string& name) {
     return true;
 }
 
-bool SerialDevice::IsOpen() const { return state_->fd >= 0; }
+bool SerialDevice::IsOpen() const {
+    return state_->fd >= 0;
+}
 
 void SerialDevice::Close() {
     if (state_->fd < 0) return;
@@ -251,8 +254,12 @@ static bool SetModemLine(int fd, int line, bool raised) {
     return ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line) == 0;
 }
 
-bool SerialDevice::SetRts(bool raised) { return SetModemLine(state_->fd, TIOCM_RTS, raised); }
+bool SerialDevice::SetRts(bool raised) {
+    return SetModemLine(state_->fd, TIOCM_RTS, raised);
+}
 
-bool SerialDevice::SetDtr(bool raised) { return SetModemLine(state_->fd, TIOCM_DTR, raised); }
+bool SerialDevice::SetDtr(bool raised) {
+    return SetModemLine(state_->fd, TIOCM_DTR, raised);
+}
 
 } // namespace qarn::platform

@@ -104,7 +104,8 @@ struct ThreadQueue {
         itimerspec when{};
         if (!timers.empty()) {
             uint64_t due = timers.front().due;
-            for (const Timer& timer : timers) due = std::min(due, timer.due);
+            for (const Timer& timer : timers)
+                due = std::min(due, timer.due);
             due = std::max<uint64_t>(due, 1);
             when.it_value.tv_sec = static_cast<time_t>(due / 1000);
             when.it_value.tv_nsec = static_cast<long>(due % 1000) * 1000000L;
@@ -257,8 +258,8 @@ bool Window::SetTimer(unsigned id, unsigned periodMilliseconds) {
     ThreadQueue& queue = *CurrentQueue();
     KillTimer(id);
     uint64_t period = std::max(periodMilliseconds, 1u);
-    queue.timers.push_back(Timer{handle_, id, static_cast<unsigned>(period),
-                                 MonotonicMilliseconds() + period});
+    queue.timers.push_back(
+        Timer{handle_, id, static_cast<unsigned>(period), MonotonicMilliseconds() + period});
     return true;
 }
 
@@ -270,7 +271,9 @@ void Window::KillTimer(unsigned id) {
                  timers.end());
 }
 
-MessageParam Window::OnMessage(unsigned, MessageParam, MessageParam) { return 0; }
+MessageParam Window::OnMessage(unsigned, MessageParam, MessageParam) {
+    return 0;
+}
 
 MessageParam Window::Dispatch(unsigned message, MessageParam wParam, MessageParam lParam) {
     ThreadQueue& queue = *CurrentQueue();
@@ -291,8 +294,7 @@ MessageParam SendToWindow(WindowHandle window, unsigned message, MessageParam wP
     return object ? object->Dispatch(message, wParam, lParam) : 0;
 }
 
-bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam,
-                  MessageParam lParam) {
+bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam, MessageParam lParam) {
     std::shared_ptr<ThreadQueue> queue;
     {
         std::lock_guard<std::mutex> hold(registryLock);

@@ -42,7 +42,8 @@ TEST_F(CommandPath, CommKeyAndHostAddressChangeTheNextFrame) {
     EXPECT_EQ(SetMyAddress(device, 0x0007), 0x0007);
     RunAndEnd(0x0002, 0x83);
     ASSERT_EQ(Frames().size(), 1u);
-    EXPECT_EQ(Hex(Frames()[0]), Hex(DownlinkFrame(0x0002, 0x0007, ExpectedKey("ABCDEFGH"), 0x83, {})));
+    EXPECT_EQ(Hex(Frames()[0]),
+              Hex(DownlinkFrame(0x0002, 0x0007, ExpectedKey("ABCDEFGH"), 0x83, {})));
 }
 
 TEST_F(CommandPath, ShortKeyTextIsNotReadPastItsEnd) {
@@ -157,7 +158,8 @@ TEST_F(CommandPath, NotificationsArriveInOrderWithTheDeviceHandle) {
     ASSERT_NE(stream, notifications.end());
     ASSERT_NE(frame, notifications.end());
     EXPECT_LT(stream, frame);
-    for (int handle : notificationDevices) EXPECT_EQ(handle, device);
+    for (int handle : notificationDevices)
+        EXPECT_EQ(handle, device);
 }
 
 TEST_F(CommandPath, WaitingDoesNotBurnTheProcessor) {
@@ -183,7 +185,7 @@ TEST_F(CommandPath, QuitMessageEndsTheStartWaitAndIsConsumed) {
     PostQuitMessage(0);
     int handle = Run(0x0002, 0x13);
     ASSERT_NE(handle, 0);
-    EXPECT_EQ(GetCmdResult(handle), 10); // not even transmitted yet
+    EXPECT_EQ(GetCmdResult(handle), 10);  // not even transmitted yet
     EXPECT_EQ(EndQARNCommand(handle), 0); // the quit was consumed: this wait runs to the end
 }
 
@@ -206,7 +208,8 @@ TEST_F(CommandPath, CloseDeviceFromANotificationDuringTheWait) {
 TEST_F(CommandPath, LineMonitorSendsHexAndDumpsWhatArrived) {
     Open();
     SendFrame(device, "AA AA 00 01");
-    for (int i = 0; i < 50 && simulator.ReceivedBytes().size() < 11; ++i) PumpMessages(20);
+    for (int i = 0; i < 50 && simulator.ReceivedBytes().size() < 11; ++i)
+        PumpMessages(20);
     EXPECT_EQ(Hex(simulator.ReceivedBytes()), "0F 0F AB AB AA AA 00 01 00 00 01 ");
     PumpMessages(50); // let the transmitter-empty event through before the next write
     simulator.ClearReceived();
@@ -219,7 +222,8 @@ TEST_F(CommandPath, LineMonitorSendsHexAndDumpsWhatArrived) {
     memset(text, '#', sizeof text);
     EXPECT_EQ(RecvStream(device, text), 0);
     simulator.SendUplink(0x0002, 0x0001, {0x13, 0x08});
-    for (int i = 0; i < 50 && RecvHDLC(device, text) == 0; ++i) PumpMessages(20);
+    for (int i = 0; i < 50 && RecvHDLC(device, text) == 0; ++i)
+        PumpMessages(20);
     EXPECT_STREQ(text, "13 08 ");
     EXPECT_EQ(RecvHDLC(device, text), 0);
     EXPECT_EQ(RecvStream(device, text), 1);
@@ -240,7 +244,8 @@ TEST_F(CommandPath, EmptyHeaderDoesNotSwallowTheNextFrame) {
     simulator.SendRaw({0xAB, 0xAB, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00});
     simulator.SendUplink(0x0002, 0x0001, {0x13, 0x08});
     char text[64] = {};
-    for (int i = 0; i < 50 && RecvHDLC(device, text) == 0; ++i) PumpMessages(20);
+    for (int i = 0; i < 50 && RecvHDLC(device, text) == 0; ++i)
+        PumpMessages(20);
     EXPECT_STREQ(text, "13 08 ");
 }
 

@@ -25,7 +25,8 @@ Bytes DownlinkFrame(uint16_t destination, uint16_t source, const Bytes& key, uin
     body.push_back(code);
     body.insert(body.end(), payload.begin(), payload.end());
     uint8_t check = 0;
-    for (uint8_t b : body) check ^= b;
+    for (uint8_t b : body)
+        check ^= b;
     Bytes wire = {0x0F, 0x0F, 0xAB, 0xAB};
     wire.insert(wire.end(), body.begin(), body.end());
     wire.push_back(check);
@@ -52,7 +53,8 @@ void Line::TearDown() {
 
 void Line::Open(std::vector<uint16_t> terminals, int waitTime) {
     ASSERT_TRUE(simulator.OpenPty());
-    for (uint16_t address : terminals) simulator.AddTerminal(address);
+    for (uint16_t address : terminals)
+        simulator.AddTerminal(address);
     ASSERT_TRUE(simulator.Start());
     window = CreateNotifyWindow(&Line::Record, this);
     ASSERT_NE(window, 0);
