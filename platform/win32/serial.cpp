@@ -1,6 +1,10 @@
 // Serial devices on the Win32 communications API. The port is opened for overlapped I/O and
 // each kind of operation has its own overlapped record, so a read on the owner thread never
 // completes or disturbs the reader thread's pending event wait.
+//
+// Transmit-empty: some drivers never report it (Wine on a pty reports it only by chance), so
+// the reader also watches the output queue after a write and reports the transmitter empty
+// once per write, from whichever source comes first.
 #include "platform/serial.h"
 
 #include <atomic>
@@ -15,8 +19,16 @@ namespace {
 const BYTE kParityTable[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
 const BYTE kStopBitsTable[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
 
-// A failed event wait is retried after this pause, so a broken port cannot make the reader spin.
+// A port whose event wait cannot even start is retried after this pause.
 constexpr DWORD kFailedWaitBackoffMilliseconds = 50;
+// A wait that ended in an error is started again after this pause, so no driver makes the
+// reader spin.
+constexpr DWORD kFailedCompletionPauseMilliseconds = 1;
+// While a write is unconfirmed the reader looks at the output queue this often, ...
+constexpr DWORD kTransmitPollMilliseconds = 2;
+// ... and only this long after the write, which leaves a driver that reports transmit-empty
+// itself the first word.
+constexpr DWORD kTransmitGraceMilliseconds = 10;
 
 // "COMn" becomes "\\.\COMn", which names every port number; a name in that form is kept.
 bool DevicePath(const std::string& name, std::string& path) {
@@ -55,6 +67,8 @@ struct Overlapped {
     }
 };
 
+enum class WaitStart { Completed, Pending, Failed };
+
 } // namespace
 
 struct SerialDevice::State {
@@ -65,12 +79,57 @@ struct SerialDevice::State {
     // Set while the event mask is 0, so the reader's wait ends even when it starts after
     // the mask was cleared.
     HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE written = CreateEventA(nullptr, FALSE, FALSE, nullptr); // a write has begun
     std::atomic<uint32_t> mask{0};
+    std::atomic<bool> transmitPending{false};
+    std::atomic<uint32_t> writeTick{0};
+    // The reader thread's own: an event wait may stay pending from one WaitEvent to the next.
+    bool waitPending = false;
+    DWORD waitEvents = 0;
 
     ~State() {
-        if (stop) CloseHandle(stop);
+        for (HANDLE event : {stop, written})
+            if (event) CloseHandle(event);
     }
     bool Valid() const { return port != INVALID_HANDLE_VALUE; }
+    bool Ready() const {
+        return stop && written && wait.record.hEvent && read.record.hEvent && write.record.hEvent;
+    }
+
+    WaitStart StartWait() {
+        waitEvents = 0;
+        if (WaitCommEvent(port, &waitEvents, wait.Fresh())) return WaitStart::Completed;
+        if (GetLastError() != ERROR_IO_PENDING) return WaitStart::Failed;
+        waitPending = true;
+        return WaitStart::Pending;
+    }
+
+    // Ends a pending wait, so its record is free before it is reused or the port is closed.
+    void AbandonWait() {
+        if (!waitPending) return;
+        DWORD transferred = 0;
+        CancelIoEx(port, &wait.record);
+        Complete(port, wait.record, transferred);
+        waitPending = false;
+    }
+
+    bool OutputDrained() {
+        DWORD errors = 0;
+        COMSTAT status{};
+        return ClearCommError(port, &errors, &status) && status.cbOutQue == 0;
+    }
+
+    // Keeps one transmit-empty per write: the driver's, or the drained queue's after the grace.
+    uint32_t SettleTransmit(uint32_t events) {
+        bool driverReported = events & kLineEventTransmitEmpty;
+        events &= ~static_cast<uint32_t>(kLineEventTransmitEmpty);
+        if (!(mask & kLineEventTransmitEmpty) || !transmitPending) return events;
+        if (!driverReported &&
+            !(GetTickCount() - writeTick >= kTransmitGraceMilliseconds && OutputDrained()))
+            return events;
+        transmitPending = false;
+        return events | kLineEventTransmitEmpty;
+    }
 };
 
 SerialDevice::SerialDevice() : state_(new State) {}
@@ -80,16 +139,17 @@ SerialDevice::~SerialDevice() { Close(); }
 bool SerialDevice::Open(const std::string& name) {
     Close();
     std::string path;
-    if (!DevicePath(name, path)) return false;
-    if (!state_->stop || !state_->wait.record.hEvent || !state_->read.record.hEvent ||
-        !state_->write.record.hEvent)
-        return false;
+    if (!DevicePath(name, path) || !state_->Ready()) return false;
     HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (port == INVALID_HANDLE_VALUE) return false;
-    state_->port = port;
-    state_->mask = 0;
-    SetEvent(state_->stop);
+    State& s = *state_;
+    s.port = port;
+    s.mask = 0;
+    s.transmitPending = false;
+    s.waitPending = false;
+    SetEvent(s.stop);
+    ResetEvent(s.written);
     return true;
 }
 
@@ -98,6 +158,7 @@ bool SerialDevice::IsOpen() const { return state_->Valid(); }
 void SerialDevice::Close() {
     if (!state_->Valid()) return;
     SetEventMask(0);
+    state_->AbandonWait();
     CloseHandle(state_->port);
     state_->port = INVALID_HANDLE_VALUE;
 }
@@ -158,34 +219,44 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
 }
 
 bool SerialDevice::Purge() {
-    return state_->Valid() &&
-           PurgeComm(state_->port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR |
+    if (!state_->Valid()) return false;
+    state_->transmitPending = false;
+    return PurgeComm(state_->port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR |
                                        PURGE_RXCLEAR) != FALSE;
 }
 
 uint32_t SerialDevice::WaitEvent() {
     State& s = *state_;
-    // A wait that ends with no event was restarted by a new mask (see Write): wait again.
     while (s.Valid() && s.mask != 0) {
-        DWORD events = 0;
-        OVERLAPPED* operation = s.wait.Fresh();
-        if (!WaitCommEvent(s.port, &events, operation)) {
-            if (GetLastError() != ERROR_IO_PENDING) {
+        if (!s.waitPending) {
+            WaitStart started = s.StartWait();
+            if (started == WaitStart::Failed) {
                 WaitForSingleObject(s.stop, kFailedWaitBackoffMilliseconds);
                 return 0;
             }
-            HANDLE ends[2] = {operation->hEvent, s.stop};
-            DWORD transferred = 0;
-            if (WaitForMultipleObjects(2, ends, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                // The mask was cleared: the wait is abandoned, and its record must be free
-                // again before it is reused or the port is closed.
-                CancelIoEx(s.port, operation);
-                Complete(s.port, *operation, transferred);
-                return 0;
+            if (started == WaitStart::Completed) {
+                uint32_t events = s.SettleTransmit(s.waitEvents);
+                if (events) return events;
+                continue;
             }
-            if (!Complete(s.port, *operation, transferred)) return 0;
         }
-        if (events != 0) return events;
+        HANDLE ends[3] = {s.wait.record.hEvent, s.stop, s.written};
+        DWORD timeout = s.transmitPending ? kTransmitPollMilliseconds : INFINITE;
+        DWORD woke = WaitForMultipleObjects(3, ends, FALSE, timeout);
+        if (woke == WAIT_OBJECT_0 + 1) {
+            s.AbandonWait();
+            return 0;
+        }
+        if (woke == WAIT_OBJECT_0) {
+            s.waitPending = false;
+            DWORD transferred = 0;
+            if (!Complete(s.port, s.wait.record, transferred)) {
+                s.waitEvents = 0;
+                WaitForSingleObject(s.stop, kFailedCompletionPauseMilliseconds);
+            }
+        }
+        uint32_t events = s.SettleTransmit(woke == WAIT_OBJECT_0 ? s.waitEvents : 0);
+        if (events) return events;
     }
     return 0;
 }
@@ -229,10 +300,9 @@ IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {
             return IoResult::Failed;
         result = IoResult::CompletedLate;
     }
-    // Some drivers (Wine's among them) report the transmitter empty only to an event wait
-    // begun after the write; setting the mask again restarts the reader's pending wait.
-    uint32_t mask = s.mask;
-    if (mask & kLineEventTransmitEmpty) SetCommMask(s.port, mask);
+    s.writeTick = GetTickCount();
+    s.transmitPending = true;
+    SetEvent(s.written);
     return result;
 }
 

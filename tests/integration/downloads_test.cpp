@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -448,6 +447,10 @@ TEST_F(Downloads, ProgramFileGoesOutInHalvingRecordFrames) {
     ASSERT_EQ(Frames().size(), 3u);
     EXPECT_EQ(Hex(Frames()[2]), Hex(ProgramFrame({0xC4})));
     EXPECT_EQ(TerminalState().programLoads, 2);
+
+    // A terminal that answers the lead-in frames sends a reply the host does not wait for.
+    simulator.UpdateTerminal(kTerminal, [](dmsim::Terminal& t) { t.acknowledgeLeadIn = true; });
+    EXPECT_EQ(Download(0xC0, dir / "program.hex").result, 2);
 }
 
 TEST_F(Downloads, PageFilesGoOutInFramesOfUpToEightPages) {

@@ -1,5 +1,6 @@
 #include "line_fixture.h"
 
+#include <array>
 #include <cstdio>
 
 namespace scenario {
@@ -53,6 +54,14 @@ void Line::TearDown() {
 
 void Line::Open(std::vector<uint16_t> terminals, int waitTime) {
     ASSERT_TRUE(simulator.OpenPty());
+    // The library is built with a site's key table; the simulator's terminals share it.
+    std::array<uint8_t, 24> table{};
+    for (size_t i = 0; i < table.size(); ++i) {
+        unsigned value = 0;
+        std::sscanf(QARN_KEY_TABLE_TEXT + 2 * i, "%2x", &value);
+        table[i] = static_cast<uint8_t>(value);
+    }
+    simulator.SetKeyTable(table);
     for (uint16_t address : terminals)
         simulator.AddTerminal(address);
     ASSERT_TRUE(simulator.Start());
