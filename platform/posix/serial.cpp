@@ -199,6 +199,12 @@ uint32_t SerialDevice::WaitEvent() {
             return 0;
         }
         if (watched[1].revents & POLLIN) {
+            if (transmitWatch) {
+                // The write is reported first; the input stays queued until it has drained.
+                pollfd wake = {s.wake, POLLIN, 0};
+                poll(&wake, 1, kTransmitPollMilliseconds);
+                continue;
+            }
             s.receiveArmed = false;
             return kLineEventReceived;
         }

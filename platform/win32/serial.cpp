@@ -120,15 +120,17 @@ struct SerialDevice::State {
     }
 
     // Keeps one transmit-empty per write: the driver's, or the drained queue's after the grace.
+    // It is reported alone: handed over together with received bytes it would be lost, as a
+    // mask with both is handled as a receive event only.
     uint32_t SettleTransmit(uint32_t events) {
         bool driverReported = events & kLineEventTransmitEmpty;
         events &= ~static_cast<uint32_t>(kLineEventTransmitEmpty);
-        if (!(mask & kLineEventTransmitEmpty) || !transmitPending) return events;
+        if (events != 0 || !(mask & kLineEventTransmitEmpty) || !transmitPending) return events;
         if (!driverReported &&
             !(GetTickCount() - writeTick >= kTransmitGraceMilliseconds && OutputDrained()))
             return events;
         transmitPending = false;
-        return events | kLineEventTransmitEmpty;
+        return kLineEventTransmitEmpty;
     }
 };
 
@@ -278,14 +280,14 @@ IoResult SerialDevice::Read(uint8_t* buffer, size_t size, size_t& got) {
     if (!s.Valid()) return IoResult::Failed;
     DWORD transferred = 0;
     OVERLAPPED* operation = s.read.Fresh();
-    IoResult result = IoResult::Completed;
-    if (!ReadFile(s.port, buffer, static_cast<DWORD>(size), &transferred, operation)) {
-        if (GetLastError() != ERROR_IO_PENDING || !Complete(s.port, *operation, transferred))
-            return IoResult::Failed;
-        result = IoResult::CompletedLate;
-    }
+    if (!ReadFile(s.port, buffer, static_cast<DWORD>(size), &transferred, operation) &&
+        (GetLastError() != ERROR_IO_PENDING || !Complete(s.port, *operation, transferred)))
+        return IoResult::Failed;
+    // The caller asks only for bytes the driver reports queued. Some drivers (Wine's) let every
+    // read pend however soon it completes, so a read counts as late only when it came short.
     got = transferred;
-    return got > 0 ? result : IoResult::Failed;
+    if (got == 0) return IoResult::Failed;
+    return got == size ? IoResult::Completed : IoResult::CompletedLate;
 }
 
 IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {

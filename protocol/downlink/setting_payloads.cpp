@@ -8,7 +8,8 @@ namespace qarn {
 namespace {
 
 constexpr size_t kLcdTitleSize = 48; // three lines of 16 bytes
-constexpr size_t kGradesHeader = 3;  // flag and count before the items
+constexpr size_t kLcdLineSize = 16;
+constexpr size_t kGradesHeader = 3; // flag and count before the items
 
 void AppendBlockBytes(ByteArray& payload, const uint8_t* params, size_t from, size_t count) {
     payload.insert(payload.end(), params + from, params + from + count);
@@ -47,8 +48,11 @@ bool EncodePropertyItem(const PayloadContext&, const uint8_t* params, ByteArray&
 bool EncodeLcdTitle(const PayloadContext& context, const uint8_t* params, ByteArray& payload) {
     const size_t at = payload.size();
     AppendBlockBytes(payload, params, 0, kLcdTitleSize);
-    // Each 16-byte line holds eight whole pairs, so the lines convert as one text.
-    if (context.innerCode) CBig5ToGB::ConvertBig5ToGb(payload.data() + at, kLcdTitleSize);
+    // Line by line: a code cut off at the end of one line must not shift the next.
+    if (context.innerCode) {
+        for (size_t line = 0; line < kLcdTitleSize; line += kLcdLineSize)
+            CBig5ToGB::ConvertBig5ToGb(payload.data() + at + line, kLcdLineSize);
+    }
     return true;
 }
 

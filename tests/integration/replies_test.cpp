@@ -1,6 +1,7 @@
 // Replies decoded end to end: a simulated terminal answers from its state (or a hand-made
 // uplink frame stands in for an odd terminal), and the data the application reads back is
 // compared with the entry layouts field by field, host-order integers and fixed-width texts.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -38,7 +39,8 @@ class Expected {
     std::string Show() const { return Show(bytes_); }
     // The data as this layout sees it; a buffer of another size shows in full and so differs.
     std::string Show(const Bytes& data) const {
-        if (data.size() != bytes_.size()) return std::to_string(data.size()) + " bytes: " + Hex(data);
+        if (data.size() != bytes_.size())
+            return std::to_string(data.size()) + " bytes: " + Hex(data);
         std::string text;
         for (size_t i = 0; i < data.size(); ++i)
             text += defined_[i] ? Hex({data[i]}) : "?? ";
@@ -57,8 +59,8 @@ Bytes Entry(const Bytes& data, size_t index, size_t size) {
 }
 
 Bytes Reply(uint8_t code, const Bytes& payload) {
-    Bytes reply = {code};
-    reply.insert(reply.end(), payload.begin(), payload.end());
+    Bytes reply(payload.size() + 1, code);
+    std::copy(payload.begin(), payload.end(), reply.begin() + 1);
     return reply;
 }
 
@@ -84,7 +86,8 @@ class Replies : public Line {
         onNotification = [this, &sent, &replies, from](int message) {
             if (message != WM_HDLC_SENT || sent) return;
             sent = true;
-            for (const Bytes& reply : replies) simulator.SendUplink(from, kHost, reply);
+            for (const Bytes& reply : replies)
+                simulator.SendUplink(from, kHost, reply);
         };
         Outcome outcome = RunAndEnd(kTerminal, code, params);
         onNotification = nullptr;
@@ -123,7 +126,8 @@ TEST_F(Replies, NineteenShortRecordsFillNineteenEntries) {
     std::vector<dmsim::Record> records(19);
     for (int i = 0; i < 19; ++i) {
         dmsim::Record& record = records[static_cast<size_t>(i)];
-        record.identifier = i == 0 ? 0xFEDCBA98u : 0x01000000u + 0x10101u * static_cast<uint32_t>(i);
+        record.identifier =
+            i == 0 ? 0xFEDCBA98u : 0x01000000u + 0x10101u * static_cast<uint32_t>(i);
         record.year = 2000 + 13 * i;
         record.month = i == 1 ? 15 : i % 13;
         record.day = (i * 5) % 32;
@@ -246,7 +250,8 @@ TEST_F(Replies, OddRecordRepliesFromTheLine) {
 
     // Identifier 7, 2010, then 1 Dec 10:20:30 with flag A.
     Bytes shortRecord = {0x00, 0x00, 0x00, 0x07, 10};
-    dmsim::AppendBe32(shortRecord, 12u << 28 | 1u << 23 | 10u << 18 | 20u << 12 | 30u << 6 | 1u << 5);
+    dmsim::AppendBe32(shortRecord,
+                      12u << 28 | 1u << 23 | 10u << 18 | 20u << 12 | 30u << 6 | 1u << 5);
     outcome = RunAnswered(0x10, range, {Reply(0x10, shortRecord)}, 0x0009);
     EXPECT_EQ(outcome.result, 13);
     Expected entry(kShortEntry);
@@ -254,8 +259,8 @@ TEST_F(Replies, OddRecordRepliesFromTheLine) {
     entry.Int(28, 1).Int(32, 0).Int(36, 0x0009);
     EXPECT_EQ(entry.Show(outcome.data), entry.Show());
 
-    Bytes longRecord = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                        0x80, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    Bytes longRecord = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80,
+                        0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
     outcome = RunAnswered(0x36, range, {Reply(0x36, longRecord)});
     EXPECT_EQ(outcome.result, 13);
     ASSERT_EQ(outcome.data.size(), kLongEntry);
@@ -282,10 +287,12 @@ TEST_F(Replies, CountersArriveAsPairsAndSingles) {
     int days[7] = {1, 2024, 1, 2, 2024, 1, 4};
     Outcome outcome = RunAndEnd(kTerminal, 0x11, days);
     EXPECT_EQ(outcome.result, 13);
-    EXPECT_EQ(Expected(8).Int(0, 1).Int(4, 3).Show(outcome.data), Expected(8).Int(0, 1).Int(4, 3).Show());
+    EXPECT_EQ(Expected(8).Int(0, 1).Int(4, 3).Show(outcome.data),
+              Expected(8).Int(0, 1).Int(4, 3).Show());
     int every[7] = {0};
     outcome = RunAndEnd(kTerminal, 0x11, every);
-    EXPECT_EQ(Expected(8).Int(0, 0).Int(4, 5).Show(outcome.data), Expected(8).Int(0, 0).Int(4, 5).Show());
+    EXPECT_EQ(Expected(8).Int(0, 0).Int(4, 5).Show(outcome.data),
+              Expected(8).Int(0, 0).Int(4, 5).Show());
 
     outcome = RunAndEnd(kTerminal, 0x17); // white cards first
     EXPECT_EQ(outcome.result, 13);
@@ -294,7 +301,8 @@ TEST_F(Replies, CountersArriveAsPairsAndSingles) {
 
     outcome = RunAndEnd(kTerminal, 0x1E);
     EXPECT_EQ(outcome.result, 13);
-    EXPECT_EQ(Expected(4).Int(0, 0x89ABCDEF).Show(outcome.data), Expected(4).Int(0, 0x89ABCDEF).Show());
+    EXPECT_EQ(Expected(4).Int(0, 0x89ABCDEF).Show(outcome.data),
+              Expected(4).Int(0, 0x89ABCDEF).Show());
 }
 
 TEST_F(Replies, PropertyAndStatus) {
@@ -309,7 +317,8 @@ TEST_F(Replies, PropertyAndStatus) {
     EXPECT_EQ(outcome.result, 13);
     Expected property(68);
     property.Int(0, 0xFFFE).Int(4, 0x1234).Int(8, 5);
-    for (int i = 0; i < 9; ++i) property.Int(12 + 4 * static_cast<size_t>(i), i == 8 ? 0xFF : 0x80 + i);
+    for (int i = 0; i < 9; ++i)
+        property.Int(12 + 4 * static_cast<size_t>(i), i == 8 ? 0xFF : 0x80 + i);
     property.Int(48, 0).Int(52, 1).Int(56, 1).Int(60, 0xAB).Int(64, 0xCD);
     EXPECT_EQ(property.Show(outcome.data), property.Show());
 
@@ -511,20 +520,24 @@ TEST_F(Replies, SearchesCollectTheAnsweringTerminals) {
     // Every answer sends the search back to waiting, so it ends with its wait time.
     Outcome outcome = RunAndEnd(kTerminal, 0x04);
     EXPECT_EQ(outcome.result, 5);
-    Expected list(1028);
+    // The list keeps its full size: a count and room for 256 addresses.
+    EXPECT_EQ(outcome.data.size(), 1028u);
+    Expected list(16);
     list.Int(0, 3).Int(4, 2).Int(8, 3).Int(12, 4);
-    EXPECT_EQ(list.Show(outcome.data), list.Show());
+    EXPECT_EQ(list.Show(Entry(outcome.data, 0, 16)), list.Show());
 
     // Arrival order, not address order.
-    outcome = RunAnswered(0x04, nullptr,
-                          {Reply(0x05, {0x00, 0x09}), Reply(0x05, {0x00, 0x05}),
-                           Reply(0x05, {0xAB, 0xCD})});
-    Expected arrival(1028);
+    outcome = RunAnswered(
+        0x04, nullptr,
+        {Reply(0x05, {0x00, 0x09}), Reply(0x05, {0x00, 0x05}), Reply(0x05, {0xAB, 0xCD})});
+    EXPECT_EQ(outcome.data.size(), 1028u);
+    Expected arrival(16);
     arrival.Int(0, 3).Int(4, 9).Int(8, 5).Int(12, 0xABCD);
-    EXPECT_EQ(arrival.Show(outcome.data), arrival.Show());
+    EXPECT_EQ(arrival.Show(Entry(outcome.data, 0, 16)), arrival.Show());
 
     for (uint16_t address : {0x0003, 0x0004})
-        simulator.UpdateTerminal(address, [](dmsim::Terminal& terminal) { terminal.online = false; });
+        simulator.UpdateTerminal(address,
+                                 [](dmsim::Terminal& terminal) { terminal.online = false; });
     outcome = RunAndEnd(kTerminal, 0x03);
     EXPECT_EQ(outcome.result, 13);
     EXPECT_EQ(Expected(4).Int(0, 2).Show(outcome.data), Expected(4).Int(0, 2).Show());
@@ -565,7 +578,8 @@ TEST_F(Replies, LateAndUnexpectedRepliesChangeTheResult) {
     EXPECT_EQ(PumpForResult(handle, 13), 13);
     Expected entry(68);
     entry.Int(0, 7).Int(4, 0).Int(8, 0);
-    for (int i = 0; i < 9; ++i) entry.Int(12 + 4 * static_cast<size_t>(i), i + 1);
+    for (int i = 0; i < 9; ++i)
+        entry.Int(12 + 4 * static_cast<size_t>(i), i + 1);
     entry.Int(48, 1).Int(52, 0).Int(56, 1).Int(60, 10).Int(64, 11);
     EXPECT_EQ(entry.Show(ReadData(handle)), entry.Show());
     EXPECT_EQ(EndQARNCommand(handle), 0);

@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# The Windows target.
+#   bash cmake/run_windows.sh build   cross-compiles qarn.dll into build-win/i686 and checks its
+#                                     export table
+#   bash cmake/run_windows.sh test    also runs the Windows test program under Wine, in a fresh
+#                                     prefix, against a simulated line on a pty mapped to COM5
+# A kernel without 32-bit support runs no 32-bit code, not even under Wine; the test then runs
+# the same sources built as a 64-bit DLL (build-win/x86_64) under 64-bit Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+out=$root/build-win
+jobs=2
+wine32=/usr/lib/wine/wine
+wine64=/usr/lib/wine/wine64
+windows_packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386)
+
+# The exported functions with the byte count of their arguments, in ordinal order.
+exports=(ClearRecvStr@4 CloseDevice@4 ConnectPort@8 DisConnectPort@4 EndQARNCommand@4
+    GetCmdResult@4 GetData@12 GetSizeOfData@4 IsConnect@4 OpenDevice@8 RecvEdition@4
+    RecvHDLC@8 RecvStream@8 SendFrame@8 SetAddLog@8 SetCommKey@8 SetInnerCmd@8 SetInnerCode@8
+    SetMyAddress@8 SetWaitTime@8 StartQARNCommand@20)
+system_dlls="^(kernel32|user32|comctl32|msvcrt|gdi32|advapi32)\.dll$"
+
+install_windows_packages() {
+    local missing=()
+    for name in "${windows_packages[@]}"; do
+        dpkg -s "$name" >/dev/null 2>&1 || missing+=("$name")
+    done
+    ((${#missing[@]})) || return 0
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "missing packages (run as root to install): ${missing[*]}" >&2
+        return 0
+    fi
+    # wine32 is an i386 package: dpkg must know that architecture before apt can find it.
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    echo "installing: ${missing[*]}"
+    DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+generator() {
+    if command -v ninja >/dev/null; then echo Ninja; else echo "Unix Makefiles"; fi
+}
+
+# build_dll ARCH: the DLL and the test program in build-win/ARCH.
+build_dll() {
+    local arch=$1
+    cmake -S "$root" -B "$out/$arch" -G "$(generator)" \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" >/dev/null
+    cmake --build "$out/$arch" -j "$jobs"
+}
+
+# check_exports ARCH: 42 exports, plain names at 1-21 and decorated names at 22-42 bound to the
+# same code, and nothing imported but the system's DLLs.
+check_exports() {
+    local arch=$1 dll=$out/$1/qarn.dll listing
+    listing=$("$arch-w64-mingw32-objdump" -p "$dll")
+    local expected=() entry
+    for entry in "${exports[@]}"; do expected+=("${entry%@*}"); done
+    for entry in "${exports[@]}"; do expected+=("_$entry"); done
+    echo "${listing}" | awk -v names="${expected[*]}" -v system="$system_dlls" '
+        BEGIN { count = split(names, want, " ") }
+        /^Export Address Table -- Ordinal Base/ { table = "address"; next }
+        /^\[Ordinal\/Name Pointer\] Table/ { table = "names"; next }
+        /^[ \t]*$/ { table = "" }
+        table == "address" && /\+base\[/ {
+            line = $0; gsub(/[\[\]+]/, " ", line); split(line, f, " ")
+            rva[f[3]] = f[4]
+        }
+        table == "names" && /^\t\[/ {
+            line = $0; gsub(/[\[\]]/, " ", line); split(line, f, " ")
+            name[f[1] + 1] = f[2]; named++
+        }
+        /DLL Name:/ { dll = tolower($3); if (dll !~ system) { print "FAIL imports " $3; failed++ } }
+        END {
+            if (named != count) { print "FAIL " named " exports, expected " count; failed++ }
+            for (i = 1; i <= count; i++)
+                if (name[i] != want[i]) { print "FAIL ordinal " i ": " name[i] ", expected " want[i]; failed++ }
+            for (i = 1; i <= count / 2; i++)
+                if (rva[i] == "" || rva[i] != rva[i + count / 2]) {
+                    print "FAIL ordinals " i " and " i + count / 2 " differ"; failed++
+                }
+            if (failed) exit 1
+            print "export table: " count " exports, plain and decorated names bound alike"
+        }'
+}
+
+can_run_32bit() { "$wine32" --version >/dev/null 2>&1; }
+
+# A simulated line of terminals 2, 3 and 4 on a pty; sets simulator (its pid) and line (the pty).
+start_simulator() {
+    local dmsim=$root/build/tools/dmsim
+    if [[ ! -x $dmsim ]]; then
+        cmake -S "$root" -B "$out/native" -G "$(generator)" >/dev/null
+        cmake --build "$out/native" -j "$jobs" --target dmsim
+        dmsim=$out/native/tools/dmsim
+    fi
+    local log=$out/dmsim.log
+    "$dmsim" --terminals 2,3,4 --ignore-stdin >"$log" 2>&1 </dev/null &
+    simulator=$!
+    line=""
+    for _ in $(seq 50); do
+        line=$(sed -n 's/^port //p' "$log" | head -1)
+        [[ -n $line ]] && return 0
+        sleep 0.1
+    done
+    echo "the simulator did not start" >&2
+    return 1
+}
+
+# fresh_prefix ARCH PTY: a new Wine prefix in build-win/prefix-ARCH with the null graphics
+# driver and COM5 mapped to PTY; sets loader and server for it.
+fresh_prefix() {
+    local arch=$1 pty=$2
+    if [[ $arch == i686 ]]; then
+        loader=$wine32 server=/usr/lib/wine/wineserver32
+        export WINEARCH=win32
+    else
+        loader=$wine64 server=/usr/lib/wine/wineserver64
+        export WINEARCH=win64
+    fi
+    export WINEPREFIX=$out/prefix-$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY WAYLAND_DISPLAY
+    "$server" -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    "$loader" wineboot -i >/dev/null 2>&1
+    "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$pty" /f >/dev/null 2>&1
+    # The port mapping is read when Wine starts: restart it.
+    "$server" -k 2>/dev/null || true
+}
+
+# run_windows_tests ARCH: the Windows test program against terminal 2 behind COM5.
+run_windows_tests() {
+    local arch=$1 status=0
+    start_simulator
+    trap 'kill "$simulator" 2>/dev/null || true' EXIT
+    fresh_prefix "$arch" "$line"
+    echo "running the Windows test program ($arch) under Wine, COM5 = $line"
+    (cd "$out/$arch" && timeout 300 "$loader" qarn_windows_test.exe COM5 2) || status=$?
+    "$server" -k 2>/dev/null || true
+    kill "$simulator" 2>/dev/null || true
+    trap - EXIT
+    return "$status"
+}
+
+command=${1:-build}
+install_windows_packages
+case "$command" in
+build)
+    build_dll i686
+    check_exports i686
+    ;;
+test)
+    build_dll i686
+    check_exports i686
+    if can_run_32bit; then
+        run_windows_tests i686
+    else
+        echo "this kernel runs no 32-bit code: testing the 64-bit build of the same sources"
+        build_dll x86_64
+        check_exports x86_64
+        run_windows_tests x86_64
+    fi
+    ;;
+*)
+    echo "usage: bash cmake/run_windows.sh build | test" >&2
+    exit 2
+    ;;
+esac
