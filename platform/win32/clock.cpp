@@ -17,7 +17,9 @@ FixedTime fixedTime;
 
 } // namespace
 
-uint32_t TickCount() { return GetTickCount(); }
+uint32_t TickCount() {
+    return GetTickCount();
+}
 
 LocalTime GetLocalTime() {
     AcquireSRWLockShared(&fixedTime.lock);
@@ -38,6 +40,8 @@ void SetLocalTimeForTesting(const LocalTime* fixed) {
     ReleaseSRWLockExclusive(&fixedTime.lock);
 }
 
-void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+void SleepMilliseconds(unsigned milliseconds) {
+    Sleep(milliseconds);
+}
 
 } // namespace qarn::platform

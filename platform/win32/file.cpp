@@ -21,7 +21,9 @@ const OpenRow kOpenTable[] = {
 // Largest piece handed to one ReadFile or WriteFile call.
 constexpr size_t kMaximumPiece = 1u << 30;
 
-HANDLE Native(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE Native(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 
 OVERLAPPED At(int64_t offset) {
     OVERLAPPED position{};
@@ -36,13 +38,15 @@ DWORD Piece(size_t remaining) {
 
 } // namespace
 
-File::~File() { Close(); }
+File::~File() {
+    Close();
+}
 
 bool File::Open(const char* path, Mode mode) {
     Close();
     const OpenRow& row = kOpenTable[mode];
-    HANDLE file = CreateFileA(path, row.access, 0, nullptr, row.disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path, row.access, 0, nullptr, row.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     handle_ = reinterpret_cast<intptr_t>(file);
     return true;
@@ -98,7 +102,9 @@ bool File::Append(const void* bytes, size_t count) {
     return true;
 }
 
-bool RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
+bool RemoveFile(const char* path) {
+    return DeleteFileA(path) != FALSE;
+}
 
 bool RenameFile(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;

@@ -21,9 +21,12 @@ const BYTE kStopBitsTable[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
 
 // A port whose event wait cannot even start is retried after this pause.
 constexpr DWORD kFailedWaitBackoffMilliseconds = 50;
-// A wait that ended in an error is started again after this pause, so no driver makes the
-// reader spin.
-constexpr DWORD kFailedCompletionPauseMilliseconds = 1;
+// A wait that ended without an event (in an error, say) is started again after a pause that
+// doubles up to a limit, so no driver makes the reader spin: Wine ends every wait on a pty
+// that way within 1 ms.
+// A write starts the pauses afresh, as the reply to it is due soon.
+constexpr DWORD kFirstFailurePauseMilliseconds = 1;
+constexpr DWORD kLongestFailurePauseMilliseconds = 50;
 // While a write is unconfirmed the reader looks at the output queue this often, ...
 constexpr DWORD kTransmitPollMilliseconds = 2;
 // ... and only this long after the write, which leaves a driver that reports transmit-empty
@@ -86,6 +89,7 @@ struct SerialDevice::State {
     // The reader thread's own: an event wait may stay pending from one WaitEvent to the next.
     bool waitPending = false;
     DWORD waitEvents = 0;
+    DWORD failurePause = kFirstFailurePauseMilliseconds;
 
     ~State() {
         for (HANDLE event : {stop, written})
@@ -113,6 +117,15 @@ struct SerialDevice::State {
         waitPending = false;
     }
 
+    void PauseAfterEmptyWait() {
+        HANDLE ends[2] = {stop, written};
+        DWORD woke = WaitForMultipleObjects(2, ends, FALSE, failurePause);
+        failurePause = woke == WAIT_OBJECT_0 + 1 ? kFirstFailurePauseMilliseconds
+                       : failurePause < kLongestFailurePauseMilliseconds / 2
+                           ? failurePause * 2
+                           : kLongestFailurePauseMilliseconds;
+    }
+
     bool OutputDrained() {
         DWORD errors = 0;
         COMSTAT status{};
@@ -136,7 +149,9 @@ struct SerialDevice::State {
 
 SerialDevice::SerialDevice() : state_(new State) {}
 
-SerialDevice::~SerialDevice() { Close(); }
+SerialDevice::~SerialDevice() {
+    Close();
+}
 
 bool SerialDevice::Open(const std::string& name) {
     Close();
@@ -155,7 +170,9 @@ bool SerialDevice::Open(const std::string& name) {
     return true;
 }
 
-bool SerialDevice::IsOpen() const { return state_->Valid(); }
+bool SerialDevice::IsOpen() const {
+    return state_->Valid();
+}
 
 void SerialDevice::Close() {
     if (!state_->Valid()) return;
@@ -223,8 +240,8 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
 bool SerialDevice::Purge() {
     if (!state_->Valid()) return false;
     state_->transmitPending = false;
-    return PurgeComm(state_->port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR |
-                                       PURGE_RXCLEAR) != FALSE;
+    return PurgeComm(state_->port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) !=
+           FALSE;
 }
 
 uint32_t SerialDevice::WaitEvent() {
@@ -237,6 +254,7 @@ uint32_t SerialDevice::WaitEvent() {
                 return 0;
             }
             if (started == WaitStart::Completed) {
+                if (s.waitEvents == 0) s.PauseAfterEmptyWait();
                 uint32_t events = s.SettleTransmit(s.waitEvents);
                 if (events) return events;
                 continue;
@@ -252,10 +270,13 @@ uint32_t SerialDevice::WaitEvent() {
         if (woke == WAIT_OBJECT_0) {
             s.waitPending = false;
             DWORD transferred = 0;
-            if (!Complete(s.port, s.wait.record, transferred)) {
-                s.waitEvents = 0;
-                WaitForSingleObject(s.stop, kFailedCompletionPauseMilliseconds);
-            }
+            if (!Complete(s.port, s.wait.record, transferred)) s.waitEvents = 0;
+            if (s.waitEvents == 0)
+                s.PauseAfterEmptyWait();
+            else
+                s.failurePause = kFirstFailurePauseMilliseconds;
+        } else if (woke == WAIT_OBJECT_0 + 2) {
+            s.failurePause = kFirstFailurePauseMilliseconds;
         }
         uint32_t events = s.SettleTransmit(woke == WAIT_OBJECT_0 ? s.waitEvents : 0);
         if (events) return events;

@@ -16,11 +16,17 @@ Event::~Event() {
     if (state_->event) CloseHandle(state_->event);
 }
 
-void Event::Set() { SetEvent(state_->event); }
+void Event::Set() {
+    SetEvent(state_->event);
+}
 
-void Event::Reset() { ResetEvent(state_->event); }
+void Event::Reset() {
+    ResetEvent(state_->event);
+}
 
-void Event::Wait() { WaitForSingleObject(state_->event, INFINITE); }
+void Event::Wait() {
+    WaitForSingleObject(state_->event, INFINITE);
+}
 
 struct Thread::State {
     HANDLE thread = nullptr;
@@ -39,7 +45,9 @@ DWORD WINAPI RunBody(void* argument) {
 
 Thread::Thread() : state_(new State) {}
 
-Thread::~Thread() { Join(); }
+Thread::~Thread() {
+    Join();
+}
 
 bool Thread::Start(std::function<void()> body) {
     if (state_->thread) return false;
@@ -59,6 +67,8 @@ void Thread::Join() {
     state_->thread = nullptr;
 }
 
-bool Thread::Running() const { return state_->thread != nullptr; }
+bool Thread::Running() const {
+    return state_->thread != nullptr;
+}
 
 } // namespace qarn::platform

@@ -44,7 +44,9 @@ bool OwnedByThisThread(HWND window) {
            GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
 }
 
-Window* ObjectOf(HWND window) { return static_cast<Window*>(GetPropA(window, kObjectProperty)); }
+Window* ObjectOf(HWND window) {
+    return static_cast<Window*>(GetPropA(window, kObjectProperty));
+}
 
 LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -82,8 +84,7 @@ struct WindowBackend {
         return true;
     }
 
-    static LRESULT Handle(Window& object, HWND window, UINT message, WPARAM wParam,
-                          LPARAM lParam) {
+    static LRESULT Handle(Window& object, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         ThreadState& state = Current();
         LRESULT result = 0;
         switch (message) {
@@ -138,9 +139,8 @@ bool Window::CreateChild(WindowHandle parent) {
     if (handle_ != 0 || !OwnedByThisThread(parentWindow)) return false;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
-    HWND window = CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, WS_CHILD, 0, 0, 0, 0,
-                                  parentWindow, nullptr,
-                                  reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr);
+    HWND window = CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, WS_CHILD, 0, 0, 0, 0, parentWindow,
+                                  nullptr, reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr);
     if (!window) return false;
     if (!WindowBackend::Attach(*this, window)) {
         ::DestroyWindow(window);
@@ -207,13 +207,14 @@ MessageParam SendToWindow(WindowHandle window, unsigned message, MessageParam wP
     return SendMessageA(target, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
 }
 
-bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam,
-                  MessageParam lParam) {
+bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam, MessageParam lParam) {
     return window != 0 && PostMessageA(ToHwnd(window), message, static_cast<WPARAM>(wParam),
                                        static_cast<LPARAM>(lParam)) != FALSE;
 }
 
-bool IsWindow(WindowHandle window) { return window != 0 && ::IsWindow(ToHwnd(window)); }
+bool IsWindow(WindowHandle window) {
+    return window != 0 && ::IsWindow(ToHwnd(window));
+}
 
 bool DestroyWindow(WindowHandle window) {
     HWND target = ToHwnd(window);
@@ -271,9 +272,13 @@ int PumpMessages(int timeoutMilliseconds) {
     return dispatched;
 }
 
-void PostQuit(int exitCode) { PostQuitMessage(exitCode); }
+void PostQuit(int exitCode) {
+    PostQuitMessage(exitCode);
+}
 
 // Win32 threads wait on their message queue itself; there is no descriptor for it.
-int MessageDescriptor() { return -1; }
+int MessageDescriptor() {
+    return -1;
+}
 
 } // namespace qarn::platform

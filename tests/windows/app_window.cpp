@@ -8,11 +8,15 @@ namespace {
 
 const char kClassName[] = "QarnTestApplication";
 
-bool IsModuleNotification(UINT message) { return message >= 0x0D63 && message <= 0x0D65; }
+bool IsModuleNotification(UINT message) {
+    return message >= 0x0D63 && message <= 0x0D65;
+}
 
 } // namespace
 
-AppWindow::~AppWindow() { Destroy(); }
+AppWindow::~AppWindow() {
+    Destroy();
+}
 
 bool AppWindow::Create() {
     HINSTANCE instance = GetModuleHandleA(nullptr);

@@ -16,14 +16,16 @@ using namespace wintest;
 namespace {
 
 constexpr int kHostAddress = 0x0001;
-constexpr int kStatusCode = 0x16;    // "Recv DM_Status": no parameters, 32 bytes of data
+constexpr int kStatusCode = 0x16; // "Recv DM_Status": no parameters, 32 bytes of data
 constexpr int kStatusDataSize = 32;
 constexpr int kResultDataReady = 13;
 constexpr int kResultLinkClosed = 1;
 constexpr int kResultPending = 10;
 constexpr DWORD kNotificationWait = 3000;
 
-QarnWindow AsQarnWindow(HWND window) { return reinterpret_cast<QarnWindow>(window); }
+QarnWindow AsQarnWindow(HWND window) {
+    return reinterpret_cast<QarnWindow>(window);
+}
 
 bool OnlyTo(const AppWindow& app, int device) {
     for (const Notification& n : app.Notifications())
@@ -59,8 +61,7 @@ void CheckDeviceWithoutPort(const Qarn& qarn, Checks& checks) {
     auto children = DescendantsOf(app.Handle());
     bool chain = children.size() == 3;
     for (size_t i = 0; chain && i < children.size(); ++i)
-        chain = std::strcmp(children[i].className, "ToolbarWindow32") == 0 &&
-                !children[i].visible;
+        chain = std::strcmp(children[i].className, "ToolbarWindow32") == 0 && !children[i].visible;
     checks.Expect(chain, "three hidden ToolbarWindow32 windows under the application's window");
     bool nested = chain && children[0].parent == app.Handle();
     for (size_t i = 1; nested && i < children.size(); ++i) {
@@ -154,8 +155,7 @@ void CheckLine(const Qarn& qarn, const std::string& port, int terminal, Checks& 
     std::snprintf(body, sizeof body, "%02x %02x %02x %02x 3132333435363738 %02x", terminal >> 8,
                   terminal & 0xFF, kHostAddress >> 8, kHostAddress & 0xFF, kStatusCode);
     qarn.SendFrame(device, body);
-    bool answered =
-        PumpUntil([&app] { return app.Count(WM_HDLC_FRAME) > 0; }, kNotificationWait);
+    bool answered = PumpUntil([&app] { return app.Count(WM_HDLC_FRAME) > 0; }, kNotificationWait);
     checks.Expect(answered, "a frame given to SendFrame is answered by the terminal");
     checks.Expect(qarn.RecvHDLC(device, text) == 1 && std::strncmp(text, "16 ", 3) == 0,
                   "RecvHDLC shows the reply, reply code first");
