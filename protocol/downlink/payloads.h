@@ -9,7 +9,7 @@
 namespace qarn {
 
 struct PayloadContext {
-    int innerCode;           // non-zero: name and title texts are converted GB to Big5
+    int innerCode;           // non-zero: name and title texts are converted Big5 to GB
     const uint8_t* keyTable; // the 24-byte built-in key table
 };
 

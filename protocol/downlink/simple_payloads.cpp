@@ -1,13 +1,7 @@
 #include "protocol/downlink/payload_encoders.h"
+#include "protocol/downlink/payload_fields.h"
 
 namespace qarn {
-
-namespace {
-
-// The largest payload whose length field (9 + n) still fits 16 bits.
-constexpr int kLargestPayload = 0xFFFF - 9;
-
-} // namespace
 
 bool EncodeFirstValueByte(const PayloadContext&, const uint8_t* params, ByteArray& payload) {
     payload.push_back(static_cast<uint8_t>(GetHostInt32(params, 0)));
@@ -21,8 +15,9 @@ bool EncodeRecordsTaken(const PayloadContext&, const uint8_t*, ByteArray& payloa
 
 bool EncodeTestPattern(const PayloadContext&, const uint8_t* params, ByteArray& payload) {
     int count = GetHostInt32(params, 0);
-    if (count > kLargestPayload) return false;
-    for (int i = 0; i < count; ++i) payload.push_back(static_cast<uint8_t>(i));
+    if (count > kLargestPayloadSize) return false;
+    for (int i = 0; i < count; ++i)
+        payload.push_back(static_cast<uint8_t>(i));
     return true;
 }
 

@@ -59,18 +59,26 @@ void UnpackRecordCodeClosedUp(const uint8_t* packed, char* text) {
         text[--free] = ' ';
 }
 
+namespace {
+
+// Both record layouts end with year, month, day, hour, minute, second, the two flags and the
+// replying terminal, as consecutive int32 fields from offset on.
+void PutStampAndTerminal(uint8_t* entry, size_t offset, uint8_t year, const TimeStamp& stamp,
+                         int terminal) {
+    const int32_t fields[] = {year + kYearBase, stamp.month, stamp.day,   stamp.hour, stamp.minute,
+                              stamp.second,     stamp.flagA, stamp.flagB, terminal};
+    for (int32_t field : fields) {
+        PutHostInt32(entry, offset, field);
+        offset += 4;
+    }
+}
+
+} // namespace
+
 void DecodeShortRecord(const uint8_t* record, uint8_t* entry, int terminal) {
     TimeStamp stamp = UnpackTimeStamp(record + 5);
     PutHostInt32(entry, 0, static_cast<int32_t>(GetBigEndian32(record)));
-    PutHostInt32(entry, 4, record[4] + kYearBase);
-    PutHostInt32(entry, 8, stamp.month);
-    PutHostInt32(entry, 12, stamp.day);
-    PutHostInt32(entry, 16, stamp.hour);
-    PutHostInt32(entry, 20, stamp.minute);
-    PutHostInt32(entry, 24, stamp.second);
-    PutHostInt32(entry, 28, stamp.flagA);
-    PutHostInt32(entry, 32, stamp.flagB);
-    PutHostInt32(entry, 36, terminal);
+    PutStampAndTerminal(entry, 4, record[4], stamp, terminal);
 }
 
 void DecodeLongRecord(const uint8_t* record, uint8_t* entry, int terminal) {
@@ -81,15 +89,7 @@ void DecodeLongRecord(const uint8_t* record, uint8_t* entry, int terminal) {
     PutHostInt32(entry, 12, GetSignMagnitude32(record + 12));
     PutHostInt32(entry, 16, static_cast<int32_t>(GetBigEndian16(record + 16)));
     PutHostInt32(entry, 20, record[18]);
-    PutHostInt32(entry, 24, record[4] + kYearBase);
-    PutHostInt32(entry, 28, stamp.month);
-    PutHostInt32(entry, 32, stamp.day);
-    PutHostInt32(entry, 36, stamp.hour);
-    PutHostInt32(entry, 40, stamp.minute);
-    PutHostInt32(entry, 44, stamp.second);
-    PutHostInt32(entry, 48, stamp.flagA);
-    PutHostInt32(entry, 52, stamp.flagB);
-    PutHostInt32(entry, 56, terminal);
+    PutStampAndTerminal(entry, 24, record[4], stamp, terminal);
 }
 
 void DecodeCounterPair(const uint8_t* payload, uint8_t* entry) {
