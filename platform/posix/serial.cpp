@@ -35,6 +35,24 @@ constexpr int kTransmitPollMilliseconds = 1;
 // After a hang-up the device stays readable; the reader backs off instead of spinning.
 constexpr int kHangUpBackoffMilliseconds = 50;
 
+// Writes everything, waiting for room when the driver's queue is full.
+IoResult WriteAll(int fd, const uint8_t* bytes, size_t size) {
+    IoResult result = IoResult::Completed;
+    size_t written = 0;
+    while (written < size) {
+        ssize_t count = write(fd, bytes + written, size - written);
+        if (count > 0) {
+            written += static_cast<size_t>(count);
+            continue;
+        }
+        if (count < 0 && errno != EAGAIN && errno != EINTR) return IoResult::Failed;
+        result = IoResult::CompletedLate;
+        pollfd out = {fd, POLLOUT, 0};
+        if (poll(&out, 1, 1000) <= 0) return IoResult::Failed;
+    }
+    return result;
+}
+
 } // namespace
 
 struct SerialDevice::State {
@@ -42,6 +60,9 @@ struct SerialDevice::State {
     int wake = -1;
     std::atomic<uint32_t> mask{0};
     std::atomic<bool> transmitPending{false};
+    // Set for the whole of a write, so a reply arriving before the write is marked pending is
+    // still reported after it.
+    std::atomic<bool> writing{false};
     // A reported input event is not reported again until the input queue has been drained.
     std::atomic<bool> receiveArmed{true};
 
@@ -176,6 +197,7 @@ uint32_t SerialDevice::WaitEvent() {
         uint32_t mask = s.mask;
         if (s.fd < 0 || mask == 0) return 0;
         bool transmitWatch = (mask & kLineEventTransmitEmpty) && s.transmitPending;
+        bool holdInput = transmitWatch || s.writing;
         if (transmitWatch && s.OutputDrained()) {
             s.transmitPending = false;
             return kLineEventTransmitEmpty;
@@ -199,7 +221,7 @@ uint32_t SerialDevice::WaitEvent() {
             return 0;
         }
         if (watched[1].revents & POLLIN) {
-            if (transmitWatch) {
+            if (holdInput) {
                 // The write is reported first; the input stays queued until it has drained.
                 pollfd wake = {s.wake, POLLIN, 0};
                 poll(&wake, 1, kTransmitPollMilliseconds);
@@ -237,20 +259,10 @@ IoResult SerialDevice::Read(uint8_t* buffer, size_t size, size_t& got) {
 IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {
     State& s = *state_;
     if (s.fd < 0) return IoResult::Failed;
-    IoResult result = IoResult::Completed;
-    size_t written = 0;
-    while (written < size) {
-        ssize_t count = write(s.fd, bytes + written, size - written);
-        if (count > 0) {
-            written += static_cast<size_t>(count);
-            continue;
-        }
-        if (count < 0 && errno != EAGAIN && errno != EINTR) return IoResult::Failed;
-        result = IoResult::CompletedLate;
-        pollfd out = {s.fd, POLLOUT, 0};
-        if (poll(&out, 1, 1000) <= 0) return IoResult::Failed;
-    }
-    s.transmitPending = true;
+    s.writing = true;
+    IoResult result = WriteAll(s.fd, bytes, size);
+    if (result != IoResult::Failed) s.transmitPending = true;
+    s.writing = false;
     s.Wake();
     return result;
 }

@@ -100,6 +100,8 @@ struct ThreadQueue {
     }
 
     // Arms the timerfd for the earliest timer, so the poll descriptor turns readable then.
+    // Setting it also clears an earlier expiration; nothing is read afterwards, because a due
+    // time that passed while arming expires at once and that expiration must stay readable.
     void ArmTimer() {
         itimerspec when{};
         if (!timers.empty()) {
@@ -111,9 +113,6 @@ struct ThreadQueue {
             when.it_value.tv_nsec = static_cast<long>(due % 1000) * 1000000L;
         }
         timerfd_settime(timerDescriptor, TFD_TIMER_ABSTIME, &when, nullptr);
-        uint64_t expirations;
-        ssize_t got = read(timerDescriptor, &expirations, sizeof expirations);
-        (void)got;
     }
 
     void WaitForWork(int timeoutMilliseconds) {
