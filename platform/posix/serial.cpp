@@ -197,7 +197,6 @@ uint32_t SerialDevice::WaitEvent() {
         uint32_t mask = s.mask;
         if (s.fd < 0 || mask == 0) return 0;
         bool transmitWatch = (mask & kLineEventTransmitEmpty) && s.transmitPending;
-        bool holdInput = transmitWatch || s.writing;
         if (transmitWatch && s.OutputDrained()) {
             s.transmitPending = false;
             return kLineEventTransmitEmpty;
@@ -221,6 +220,10 @@ uint32_t SerialDevice::WaitEvent() {
             return 0;
         }
         if (watched[1].revents & POLLIN) {
+            // Looked at after the poll: a write may have begun while it slept, and the input
+            // may be its answer. writing is read first, as Write clears it only after marking
+            // the write pending.
+            bool holdInput = s.writing || ((mask & kLineEventTransmitEmpty) && s.transmitPending);
             if (holdInput) {
                 // The write is reported first; the input stays queued until it has drained.
                 pollfd wake = {s.wake, POLLIN, 0};
