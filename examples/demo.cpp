@@ -9,33 +9,22 @@
 
 namespace {
 
+struct ResultRow {
+    int result;
+    const char* name;
+};
+
+const ResultRow kResultNames[] = {
+    {0, "sent"},           {1, "port not open"}, {2, "frame for another host"},
+    {4, "bad check byte"}, {5, "time-out"},      {8, "acknowledged"},
+    {9, "not built"},      {10, "pending"},      {12, "wrong reply"},
+    {13, "data ready"},    {14, "no records"},
+};
+
 const char* ResultName(int result) {
-    switch (result) {
-    case 0:
-        return "sent";
-    case 1:
-        return "port not open";
-    case 2:
-        return "frame for another host";
-    case 4:
-        return "bad check byte";
-    case 5:
-        return "time-out";
-    case 8:
-        return "acknowledged";
-    case 9:
-        return "not built";
-    case 10:
-        return "pending";
-    case 12:
-        return "wrong reply";
-    case 13:
-        return "data ready";
-    case 14:
-        return "no records";
-    default:
-        return "terminal status";
-    }
+    for (const ResultRow& row : kResultNames)
+        if (row.result == result) return row.name;
+    return "terminal status";
 }
 
 void PrintData(const std::vector<unsigned char>& data) {
