@@ -210,12 +210,18 @@ void ApplyCardRule(Reply& reply) {
     action.Result = accepted ? kResultDataReady : kResultWrongReply;
 }
 
+// Reads the status byte into the result and the outcome; false when there is none.
+bool TakeStatus(Reply& reply, int& status) {
+    if (!ReadStatus(reply, status)) return false;
+    reply.action.Result = status;
+    reply.action.Outcome = OutcomeOf(status);
+    return true;
+}
+
 void ApplyListAcknowledgement(Reply& reply) {
     CQARNAction& action = reply.action;
     int status;
-    if (!ReadStatus(reply, status)) return;
-    action.Result = status;
-    action.Outcome = OutcomeOf(status);
+    if (!TakeStatus(reply, status)) return;
     if (status == kStatusAcknowledged && reply.device.ListFlag) {
         action.Result = kResultAcknowledged;
         action.ListPending = 0;
@@ -230,21 +236,16 @@ void ApplyProgramFirstStep(Reply& reply) {
 }
 
 void ApplyProgramStep(Reply& reply) {
-    CQARNAction& action = reply.action;
-    action.Code = kProgramDownloadCode;
+    reply.action.Code = kProgramDownloadCode;
     int status;
-    if (!ReadStatus(reply, status)) return;
-    action.Result = status;
-    action.Outcome = OutcomeOf(status);
+    TakeStatus(reply, status);
 }
 
 void ApplyFilePiece(Reply& reply) {
     CQARNAction& action = reply.action;
     action.Code = kFileDownloadCode;
     int status;
-    if (!ReadStatus(reply, status)) return;
-    action.Result = status;
-    action.Outcome = OutcomeOf(status);
+    if (!TakeStatus(reply, status)) return;
     if (status == kStatusFileComplete) {
         action.Outcome = kOutcomeSuccess;
         action.Result = kResultAcknowledged;

@@ -17,10 +17,6 @@ double ProcessCpuSeconds() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-int CountOf(const std::vector<int>& values, int value) {
-    return static_cast<int>(std::count(values.begin(), values.end(), value));
-}
-
 } // namespace
 
 class CommandPath : public Line {};

@@ -271,19 +271,10 @@ void ExpectCommandSteps(const std::vector<std::string>& names, size_t commands) 
 
 class Downloads : public Line {
   protected:
-    // As Line::Open, at 115200 baud so that long lists pass quickly.
+    // At 115200 baud, so that long lists pass quickly.
     void OpenFast(int waitTime = 600) {
         ASSERT_FALSE(dir.Path().empty());
-        ASSERT_TRUE(simulator.OpenPty());
-        ASSERT_TRUE(simulator.AddTerminal(kTerminal));
-        ASSERT_TRUE(simulator.Start());
-        window = CreateNotifyWindow(&Line::Record, this);
-        ASSERT_NE(window, 0);
-        device = OpenDevice(kHost, window);
-        ASSERT_NE(device, 0);
-        SetWaitTime(device, waitTime);
-        std::string settings = simulator.PortName() + ":baud=115200,parity=E,data=8,stop=1";
-        ASSERT_EQ(ConnectPort(device, settings.c_str()), 1);
+        Open({kTerminal}, waitTime, 115200);
     }
 
     Outcome Download(int code, const std::string& path) {

@@ -28,10 +28,9 @@ Bytes DownlinkFrame(uint16_t destination, uint16_t source, const Bytes& key, uin
     uint8_t check = 0;
     for (uint8_t b : body)
         check ^= b;
-    Bytes wire = {0x0F, 0x0F, 0xAB, 0xAB};
-    wire.insert(wire.end(), body.begin(), body.end());
-    wire.push_back(check);
-    return wire;
+    body.insert(body.begin(), {0x0F, 0x0F, 0xAB, 0xAB});
+    body.push_back(check);
+    return body;
 }
 
 std::string Hex(const Bytes& bytes) {
@@ -52,7 +51,7 @@ void Line::TearDown() {
     simulator.Stop();
 }
 
-void Line::Open(std::vector<uint16_t> terminals, int waitTime) {
+void Line::Open(std::vector<uint16_t> terminals, int waitTime, int baud) {
     ASSERT_TRUE(simulator.OpenPty());
     // The library is built with a site's key table; the simulator's terminals share it.
     std::array<uint8_t, 24> table{};
@@ -70,7 +69,8 @@ void Line::Open(std::vector<uint16_t> terminals, int waitTime) {
     device = OpenDevice(kHost, window);
     ASSERT_NE(device, 0);
     SetWaitTime(device, waitTime);
-    std::string settings = simulator.PortName() + ":baud=9600,parity=E,data=8,stop=1";
+    std::string settings =
+        simulator.PortName() + ":baud=" + std::to_string(baud) + ",parity=E,data=8,stop=1";
     ASSERT_EQ(ConnectPort(device, settings.c_str()), 1);
 }
 

@@ -32,7 +32,7 @@ class Line : public ::testing::Test {
     void TearDown() override;
 
     // Opens the simulator with these terminals and a connected device object.
-    void Open(std::vector<uint16_t> terminals = {0x0002}, int waitTime = 300);
+    void Open(std::vector<uint16_t> terminals = {0x0002}, int waitTime = 300, int baud = 9600);
 
     // Runs one command to its end; returns the command handle (0 when refused).
     int Run(int terminal, int code, void* params = nullptr);

@@ -58,6 +58,20 @@ Bytes Entry(const Bytes& data, size_t index, size_t size) {
                  data.begin() + static_cast<long>((index + 1) * size));
 }
 
+// The fields every record entry ends with, from at: the time stamp, the two flags and the
+// replying terminal's address.
+Expected& StampAndTerminal(Expected& entry, size_t at, const dmsim::Record& record, int terminal) {
+    return entry.Int(at, record.year)
+        .Int(at + 4, record.month)
+        .Int(at + 8, record.day)
+        .Int(at + 12, record.hour)
+        .Int(at + 16, record.minute)
+        .Int(at + 20, record.second)
+        .Int(at + 24, record.flagA ? 1 : 0)
+        .Int(at + 28, record.flagB ? 1 : 0)
+        .Int(at + 32, terminal);
+}
+
 Bytes Reply(uint8_t code, const Bytes& payload) {
     Bytes reply(payload.size() + 1, code);
     std::copy(payload.begin(), payload.end(), reply.begin() + 1);
@@ -145,16 +159,7 @@ TEST_F(Replies, NineteenShortRecordsFillNineteenEntries) {
     for (size_t i = 0; i < records.size(); ++i) {
         const dmsim::Record& record = records[i];
         Expected entry(kShortEntry);
-        entry.Int(0, record.identifier)
-            .Int(4, record.year)
-            .Int(8, record.month)
-            .Int(12, record.day)
-            .Int(16, record.hour)
-            .Int(20, record.minute)
-            .Int(24, record.second)
-            .Int(28, record.flagA ? 1 : 0)
-            .Int(32, record.flagB ? 1 : 0)
-            .Int(36, kTerminal);
+        StampAndTerminal(entry.Int(0, record.identifier), 4, record, kTerminal);
         EXPECT_EQ(entry.Show(Entry(outcome.data, i, kShortEntry)), entry.Show()) << "record " << i;
     }
 
@@ -205,16 +210,8 @@ TEST_F(Replies, LongRecordsKeepSignsAndCloseUpTheirCodes) {
             .Int(8, record.value24)
             .Int(12, record.value32)
             .Int(16, record.value16)
-            .Int(20, record.value8)
-            .Int(24, record.year)
-            .Int(28, record.month)
-            .Int(32, record.day)
-            .Int(36, record.hour)
-            .Int(40, record.minute)
-            .Int(44, record.second)
-            .Int(48, record.flagA ? 1 : 0)
-            .Int(52, record.flagB ? 1 : 0)
-            .Int(56, kTerminal);
+            .Int(20, record.value8);
+        StampAndTerminal(entry, 24, record, kTerminal);
         return entry;
     };
 

@@ -33,6 +33,7 @@ ByteArray Uplink(int destination, int source, const ByteArray& data) {
                        uint8_t(source),
                        uint8_t(data.size() >> 8),
                        uint8_t(data.size())};
+    frame.reserve(frame.size() + data.size() + 1);
     frame.insert(frame.end(), data.begin(), data.end());
     frame.push_back(qarn::XorSum(frame.data() + 2, frame.size() - 2));
     return frame;
