@@ -34,11 +34,6 @@ constexpr unsigned kCloseSettleMilliseconds = 300;
 constexpr uint32_t kEventMask = platform::kLineEventReceived | platform::kLineEventTransmitEmpty |
                                 platform::kLineEventBreak | platform::kLineEventError;
 
-// Waits on the tick counter, as the port's timing is specified in ticks.
-void WaitTicks(unsigned milliseconds) {
-    platform::SleepMilliseconds(milliseconds);
-}
-
 } // namespace
 
 void ParseSettings(const char* text, PortSettings& settings) {
@@ -151,7 +146,7 @@ int CComm::Close() {
     device_.SetEventMask(0);
     handshake_.Set();
     reader_.Join();
-    WaitTicks(kCloseSettleMilliseconds);
+    platform::SleepMilliseconds(kCloseSettleMilliseconds);
     device_.SetDtr(false);
     device_.SetRts(false);
     device_.Purge();
@@ -182,7 +177,7 @@ void CComm::OnCommEvent(uint32_t mask) {
         if (mask & platform::kLineEventReceived) {
             Drain();
         } else if (mask & platform::kLineEventTransmitEmpty) {
-            WaitTicks(kRtsSettleMilliseconds);
+            platform::SleepMilliseconds(kRtsSettleMilliseconds);
             lineStatus_ = 0;
             device_.SetRts(false);
             NotifyParent(WM_COMM_TXDONE);
@@ -222,7 +217,7 @@ void CComm::Write(const ByteArray& bytes) {
     if (!open_ || !txIdle_) return;
     txIdle_ = 0;
     device_.SetRts(true);
-    WaitTicks(kRtsSettleMilliseconds);
+    platform::SleepMilliseconds(kRtsSettleMilliseconds);
     platform::IoResult result = device_.Write(bytes.data(), bytes.size());
     if (result != platform::IoResult::Completed) lineStatus_ = 1;
     if (result == platform::IoResult::Failed) device_.ClearError();
