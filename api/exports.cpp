@@ -1,6 +1,7 @@
 // The exported functions: thin entries that find the object behind a handle and forward.
 #include "qarn.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -80,7 +81,8 @@ void QARN_CALL SetCommKey(int handle, const char* keyText) {
 int QARN_CALL SetWaitTime(int handle, int milliseconds) {
     CQARNCommand* device = Device(handle);
     if (!device) return 0;
-    device->WaitTime = milliseconds;
+    // Time-outs compare as unsigned: a negative wait would never end, so it counts as none.
+    device->WaitTime = std::max(milliseconds, 0);
     return milliseconds;
 }
 

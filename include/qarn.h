@@ -38,7 +38,7 @@ QARN_API int QARN_CALL IsConnect(int device);
 /* Settings. */
 QARN_API int QARN_CALL SetMyAddress(int device, int hostAddress);
 QARN_API void QARN_CALL SetCommKey(int device, const char* keyText);
-QARN_API int QARN_CALL SetWaitTime(int device, int milliseconds);
+QARN_API int QARN_CALL SetWaitTime(int device, int milliseconds); /* below 0 counts as 0 */
 QARN_API int QARN_CALL SetInnerCode(int device, int selector);
 QARN_API int QARN_CALL SetInnerCmd(int device, int on);
 QARN_API int QARN_CALL SetAddLog(int device, int on);
