@@ -13,7 +13,9 @@ int CQARNAction::GetData(void* buffer, int size) const {
 }
 
 int CQARNAction::GetResult() const {
-    if (Result == kResultPending) return Result;
+    // The link status stands in only while the command has no result from a reply of its own:
+    // later line events (noise, another host's frame) do not change a decoded reply's result.
+    if (Result == kResultPending || ResultFromReply) return Result;
     int link = Link ? Link->GetStatus() : 1;
     if (link != 0 && link != 7) return link;
     return Result;

@@ -46,8 +46,10 @@ class CQARNAction {
     int State = RELEASE;
     int ExpectReply = 1;
     int BlockPending = 0;
-    int Code = 0;
+    int Code = 0;        // the code of the last decoded reply once one came
+    int CommandCode = 0; // the code the application gave
     int Result = kResultPending;
+    int ResultFromReply = 0; // Result was set by a reply, not by the engine's waits
     int Outcome = kOutcomeFailure;
     int Address = 0;
     int SendsLeft = 1;

@@ -17,6 +17,7 @@ namespace {
 
 void TakeTimeOutPath(CQARNAction& action) {
     action.Result = kResultTimeOut;
+    action.ResultFromReply = 0;
     action.Outcome = kOutcomeFailure;
     action.State = RECOVER;
 }
@@ -32,6 +33,7 @@ CQARNAction* StartCommand(CQARNCommand& device, int address, int code, const voi
     action->Address = address;
     action->Device = &device;
     action->Code = code;
+    action->CommandCode = code;
     action->Params = static_cast<const uint8_t*>(params);
     action->UserValue = userValue;
     device.CmdStarted = 1;
@@ -132,11 +134,11 @@ void DispatchReply(CQARNCommand& device, const ByteArray& frame) {
     for (CQARNAction* action : device.Commands) {
         device.Log(kLogNoCode, kLogRecvUpFrame, kLogNoAddress);
         if (action->ExpectReply) {
-            action->SetReply(frame);
-            DecodeReply(device, *action);
+            OfferReply(device, *action, frame);
             return;
         }
         action->Result = kResultUnexpectedReply;
+        action->ResultFromReply = 1;
     }
 }
 

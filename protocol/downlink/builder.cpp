@@ -11,7 +11,6 @@ namespace qarn {
 
 namespace {
 
-constexpr int kBroadcastAddress = 0xAAAA;
 constexpr int kSearchListSize = 4 + 256 * 4;
 
 enum class Special { None, SearchList, ListDownload, ProgramDownload, PageDownload };

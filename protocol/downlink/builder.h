@@ -3,6 +3,9 @@
 
 namespace qarn {
 
+// The destination of the commands every terminal on the line takes.
+constexpr int kBroadcastAddress = 0xAAAA;
+
 class CQARNCommand;
 class CQARNAction;
 

@@ -8,6 +8,7 @@
 #include "device/action.h"
 #include "device/device.h"
 #include "device/key_table.h"
+#include "protocol/downlink/builder.h"
 #include "protocol/uplink/card_decoders.h"
 #include "protocol/uplink/property_decoders.h"
 #include "protocol/uplink/record_decoders.h"
@@ -43,6 +44,7 @@ using ReplyEffect = void (*)(Reply& reply);
 
 struct ReplyRow {
     int code;
+    int answers;         // the command (as the application gives it) that gets this reply
     int lengths[2];      // accepted payload lengths (the same twice for one); kAnyLength: unchecked
     int subCode;         // sub-code the parameter block must start with; kNoSubCode: unchecked
     size_t dataSize;     // bytes of the data buffer the decoder fills
@@ -260,31 +262,31 @@ void ApplyStatus(Reply& reply) {
 }
 
 const ReplyRow kReplyRows[] = {
-    {0x03, {2, 2}, kNoSubCode, 4, StoreNumber16, nullptr},
-    {0x05, {2, 2}, kNoSubCode, 0, nullptr, ApplySearchResult},
-    {0x07, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyRecordRule},
-    {0x10, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyRecordRule},
-    {0x36, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyRecordRule},
-    {0x11, {8, 8}, kNoSubCode, kCounterPairSize, StoreCounterPair, nullptr},
-    {0x17, {8, 8}, kNoSubCode, kCounterPairSize, StoreCounterPair, nullptr},
-    {0x1E, {4, 4}, kNoSubCode, 4, StoreNumber32, nullptr},
-    {0x13, {20, 20}, kNoSubCode, kPropertyEntrySize, StoreProperty, nullptr},
-    {0x15, {37, 32}, kNoSubCode, kSystemPropertyEntrySize, StoreSystemProperty, nullptr},
-    {0x16, {12, 12}, kNoSubCode, kStatusEntrySize, StoreStatus, nullptr},
-    {0x60, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyCardRule},
-    {0x62, {11, 11}, kMoneySubCode, kMoneyEntrySize, StoreMoney, nullptr},
-    {0x63, {11, 11}, kMoneySubCode, kMoneyEntrySize, StoreMoney, nullptr},
-    {0x67, {11, 11}, kMoneySubCode, kMoneyEntrySize, StoreMoney, nullptr},
-    {0x64, {5, 5}, kNoSubCode, kCardIdEntrySize, StoreCardId, nullptr},
-    {0xA2, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyListAcknowledgement},
-    {0xC1, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyProgramFirstStep},
-    {0xC2, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyProgramStep},
-    {0xC3, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyProgramStep},
-    {0xC6, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyFilePiece},
+    {0x03, 0x03, {2, 2}, kNoSubCode, 4, StoreNumber16, nullptr},
+    {0x05, 0x04, {2, 2}, kNoSubCode, 0, nullptr, ApplySearchResult},
+    {0x07, 0x06, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyRecordRule},
+    {0x10, 0x10, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyRecordRule},
+    {0x36, 0x36, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyRecordRule},
+    {0x11, 0x11, {8, 8}, kNoSubCode, kCounterPairSize, StoreCounterPair, nullptr},
+    {0x17, 0x17, {8, 8}, kNoSubCode, kCounterPairSize, StoreCounterPair, nullptr},
+    {0x1E, 0x1E, {4, 4}, kNoSubCode, 4, StoreNumber32, nullptr},
+    {0x13, 0x13, {20, 20}, kNoSubCode, kPropertyEntrySize, StoreProperty, nullptr},
+    {0x15, 0x15, {37, 32}, kNoSubCode, kSystemPropertyEntrySize, StoreSystemProperty, nullptr},
+    {0x16, 0x16, {12, 12}, kNoSubCode, kStatusEntrySize, StoreStatus, nullptr},
+    {0x60, 0x60, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyCardRule},
+    {0x62, 0x62, {11, 11}, kMoneySubCode, kMoneyEntrySize, StoreMoney, nullptr},
+    {0x63, 0x63, {11, 11}, kMoneySubCode, kMoneyEntrySize, StoreMoney, nullptr},
+    {0x67, 0x67, {11, 11}, kMoneySubCode, kMoneyEntrySize, StoreMoney, nullptr},
+    {0x64, 0x64, {5, 5}, kNoSubCode, kCardIdEntrySize, StoreCardId, nullptr},
+    {0xA2, 0xA2, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyListAcknowledgement},
+    {0xC1, 0xC0, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyProgramFirstStep},
+    {0xC2, 0xC0, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyProgramStep},
+    {0xC3, 0xC0, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyProgramStep},
+    {0xC6, 0xC5, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyFilePiece},
 };
 
 // Every code without a row of its own: the status byte is the result.
-const ReplyRow kStatusRow = {-1, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyStatus};
+const ReplyRow kStatusRow = {-1, -1, {kAnyLength}, kNoSubCode, 0, nullptr, ApplyStatus};
 
 const ReplyRow& FindReplyRow(int code) {
     for (const ReplyRow& row : kReplyRows)
@@ -312,7 +314,35 @@ void ApplyRow(const ReplyRow& row, Reply& reply) {
     if (row.apply != nullptr) row.apply(reply);
 }
 
+// A reply normally carries the code of the command it answers; the searches, the realtime query
+// and the download steps answer with codes of their own, given by their rows.
+bool AnswersCommand(int replyCode, int command) {
+    const ReplyRow& row = FindReplyRow(replyCode);
+    return &row == &kStatusRow ? replyCode == command : row.answers == command;
+}
+
+// Broadcasts (the searches among them) take every terminal's answer.
+bool FromAddressedTerminal(const CQARNCommand& device, const CQARNAction& action) {
+    if (action.Frame.size() < 2 || device.Link == nullptr) return true;
+    int destination = GetBigEndian16(action.Frame.data());
+    return destination == kBroadcastAddress || destination == device.Link->SourceAddress();
+}
+
 } // namespace
+
+void OfferReply(CQARNCommand& device, CQARNAction& action, const ByteArray& reply) {
+    if (!FromAddressedTerminal(device, action)) return;
+    if (!reply.empty() && !AnswersCommand(reply[0], action.CommandCode)) {
+        action.State = PAUSE;
+        action.Result = kResultWrongReply;
+        action.Outcome = kOutcomeFailure;
+        action.ResultFromReply = 1;
+        return;
+    }
+    action.SetReply(reply);
+    DecodeReply(device, action);
+    action.ResultFromReply = 1;
+}
 
 void DecodeReply(CQARNCommand& device, CQARNAction& action) {
     action.State = PAUSE;

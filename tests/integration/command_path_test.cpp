@@ -132,6 +132,13 @@ TEST_F(CommandPath, SilentTerminalTimesOutWithResultFive) {
     EXPECT_EQ(outcome.result, 5);
     EXPECT_GE(took, std::chrono::milliseconds(200));
     EXPECT_LT(took, std::chrono::seconds(5));
+
+    // A negative wait time is no wait: the command times out at once instead of never.
+    EXPECT_EQ(SetWaitTime(device, -5), -5);
+    started = std::chrono::steady_clock::now();
+    outcome = RunAndEnd(0x0002, 0x13);
+    EXPECT_EQ(outcome.result, 5);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
 }
 
 TEST_F(CommandPath, ClosedPortGivesLinkStatusOne) {
@@ -245,7 +252,7 @@ TEST_F(CommandPath, EmptyHeaderDoesNotSwallowTheNextFrame) {
     EXPECT_STREQ(text, "13 08 ");
 }
 
-TEST_F(CommandPath, ReplyFaultsLeaveTheLinkStatus) {
+TEST_F(CommandPath, ReplyFaultsLeaveTheLinkStatusUntilAReplyIsDecoded) {
     Open({0x0002}, 200);
     dmsim::Faults faults;
     faults.corruptReplies = 1;
@@ -255,6 +262,26 @@ TEST_F(CommandPath, ReplyFaultsLeaveTheLinkStatus) {
     faults.wrongDestination = true;
     simulator.SetFaults(faults);
     EXPECT_EQ(RunAndEnd(0x0002, 0x13).result, 2);
+
+    // A bad frame and another host's frame after a decoded reply leave its result alone.
+    simulator.SetFaults(dmsim::Faults());
+    int handle = Run(0x0002, 0x13);
+    ASSERT_NE(handle, 0);
+    EXPECT_EQ(GetCmdResult(handle), 13);
+    auto arrive = [this](const Bytes& wire) {
+        size_t before = notifications.size();
+        simulator.SendRaw(wire);
+        for (int i = 0; i < 100 && notifications.size() == before; ++i)
+            PumpMessages(20);
+        PumpMessages(20);
+    };
+    Bytes badCheck = DownlinkFrame(kHost, 0x0002, {}, 0x83, {0x08});
+    badCheck.back() ^= 0x01;
+    arrive(badCheck);
+    EXPECT_EQ(GetCmdResult(handle), 13);
+    arrive(DownlinkFrame(0x0009, 0x0002, {}, 0x83, {0x08})); // for another host
+    EXPECT_EQ(GetCmdResult(handle), 13);
+    EXPECT_EQ(EndQARNCommand(handle), 0);
 }
 
 TEST_F(CommandPath, SplitRepliesAfterNoiseAreAssembled) {

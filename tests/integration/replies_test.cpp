@@ -89,10 +89,10 @@ class Replies : public Line {
     static constexpr size_t kShortEntry = 40;
     static constexpr size_t kLongEntry = 60;
 
-    // Runs a command the simulated terminals leave unanswered; the given replies go out from
-    // `from` as soon as the frame has left the host.
+    // Runs a command to `to` that the simulated terminals leave unanswered; the given replies go
+    // out from `from` as soon as the frame has left the host.
     Outcome RunAnswered(int code, void* params, const std::vector<Bytes>& replies,
-                        uint16_t from = kTerminal) {
+                        uint16_t from = kTerminal, uint16_t to = kTerminal) {
         dmsim::Faults faults;
         faults.silent = true;
         simulator.SetFaults(faults);
@@ -103,7 +103,7 @@ class Replies : public Line {
             for (const Bytes& reply : replies)
                 simulator.SendUplink(from, kHost, reply);
         };
-        Outcome outcome = RunAndEnd(kTerminal, code, params);
+        Outcome outcome = RunAndEnd(to, code, params);
         onNotification = nullptr;
         simulator.SetFaults(dmsim::Faults());
         return outcome;
@@ -249,7 +249,7 @@ TEST_F(Replies, OddRecordRepliesFromTheLine) {
     Bytes shortRecord = {0x00, 0x00, 0x00, 0x07, 10};
     dmsim::AppendBe32(shortRecord,
                       12u << 28 | 1u << 23 | 10u << 18 | 20u << 12 | 30u << 6 | 1u << 5);
-    outcome = RunAnswered(0x10, range, {Reply(0x10, shortRecord)}, 0x0009);
+    outcome = RunAnswered(0x10, range, {Reply(0x10, shortRecord)}, 0x0009, 0x0009);
     EXPECT_EQ(outcome.result, 13);
     Expected entry(kShortEntry);
     entry.Int(0, 7).Int(4, 2010).Int(8, 12).Int(12, 1).Int(16, 10).Int(20, 20).Int(24, 30);
@@ -589,4 +589,30 @@ TEST_F(Replies, LateAndUnexpectedRepliesChangeTheResult) {
     EXPECT_EQ(PumpForResult(handle, 2), 2);
     EXPECT_EQ(GetSizeOfData(handle), 0);
     EXPECT_EQ(EndQARNCommand(handle), 0);
+}
+
+TEST_F(Replies, RepliesThatDoNotAnswerTheCommandAreRefused) {
+    Open({kTerminal}, 200);
+    // Another terminal's reply is not this command's: it times out with nothing stored, and the
+    // frame is still there for the line monitor.
+    Bytes property(20, 0x01);
+    Outcome outcome = RunAnswered(0x13, nullptr, {Reply(0x13, property)}, 0x0003, kTerminal);
+    EXPECT_EQ(outcome.result, 5);
+    EXPECT_TRUE(outcome.data.empty());
+    char text[80] = {};
+    EXPECT_EQ(RecvHDLC(device, text), 1);
+    EXPECT_EQ(std::string(text, 6), "13 01 ");
+
+    // A status block answering a property reset, an acknowledgement answering a status query.
+    outcome = RunAnswered(0x83, nullptr, {Reply(0x16, Bytes(12, 0x01))});
+    EXPECT_EQ(outcome.result, 12);
+    EXPECT_TRUE(outcome.data.empty());
+    outcome = RunAnswered(0x16, nullptr, {Reply(0x83, {0x08})});
+    EXPECT_EQ(outcome.result, 12);
+
+    // A broadcast takes any terminal's answer; the realtime query its own rejection.
+    outcome = RunAnswered(0x03, nullptr, {Reply(0x03, {0x00, 0x03})}, 0x0003, kTerminal);
+    EXPECT_EQ(outcome.result, 13);
+    int count = 1;
+    EXPECT_EQ(RunAnswered(0x06, &count, {Reply(0x06, {0x06})}).result, 6);
 }
