@@ -1,6 +1,8 @@
 // dmsim: a line of simulated terminals for trying the host library without hardware.
 //   dmsim --terminals 2,3,4 [--device PATH --baud N] [fault and state options]
-// Prints "port PATH" on its first line and runs until SIGINT, SIGTERM or the end of stdin.
+// Prints "port PATH" on its first line and runs until SIGINT, SIGTERM or the end of stdin,
+// answering the control lines of dmsim/control.h that arrive on stdin.
+#include "dmsim/control.h"
 #include "dmsim/simulator.h"
 
 #include <algorithm>
@@ -38,7 +40,11 @@ const char kUsage[] =
     "  --silent            answer nothing\n"
     "  --ack-status N      status byte of acknowledgements\n"
     "  --key-table HEX     the 24-byte key table of the host's build (48 digits)\n"
-    "  --ignore-stdin      keep running when stdin ends\n";
+    "  --ignore-stdin      keep running when stdin ends\n"
+    "control lines on stdin, one answer line each:\n"
+    "  show ADDRESS                  the terminal's state as JSON\n"
+    "  records ADDRESS COUNT [long]  replace its records with COUNT generated ones\n"
+    "  online ADDRESS 0|1            take it off the line or put it back\n";
 
 bool ParseNumber(const char* text, long low, long high, long& value) {
     char* end = nullptr;
@@ -143,8 +149,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     return true;
 }
 
-// Blocks until a signal arrives or, unless ignored, stdin ends.
-void WaitForEnd(bool watchStdin) {
+// Blocks until a signal arrives or, unless ignored, stdin ends; answers the control lines that
+// arrive on stdin meanwhile.
+void WaitForEnd(dmsim::Simulator& simulator, bool watchStdin) {
+    std::string pending;
     for (;;) {
         pollfd ready[2] = {{signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
         if (poll(ready, watchStdin ? 2 : 1, -1) < 0) {
@@ -156,6 +164,13 @@ void WaitForEnd(bool watchStdin) {
             char buffer[256];
             ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
             if (got <= 0 && !(got < 0 && errno == EINTR)) return;
+            if (got > 0) pending.append(buffer, static_cast<size_t>(got));
+            for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                std::string answer = dmsim::RunControlLine(simulator, pending.substr(0, end));
+                pending.erase(0, end + 1);
+                std::printf("%s\n", answer.c_str());
+                std::fflush(stdout);
+            }
         }
     }
 }
@@ -201,7 +216,7 @@ int main(int argc, char** argv) {
     std::printf("port %s\n", simulator.PortName().c_str());
     std::fflush(stdout);
 
-    WaitForEnd(!options.ignoreStdin);
+    WaitForEnd(simulator, !options.ignoreStdin);
     simulator.Stop();
     return 0;
 }
