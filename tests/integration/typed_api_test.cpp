@@ -1,0 +1,302 @@
+// The C++ interface (qarn.hpp) against simulated terminals: typed values against the terminals'
+// state, errors with their result codes, and the lifetimes of devices, commands and windows.
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "dmsim/control.h"
+#include "dmsim/simulator.h"
+#include "qarn.hpp"
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int kTerminal = 0x0002;
+// A pty keeps no parity, and once it has been closed the C library refuses to set one on it
+// again; these scenarios reopen the line, so they run it without parity.
+const qarn::LineSettings kLine{9600, 'N'};
+constexpr int kLongTerminal = 0x0003;
+
+// How many of this process's descriptors are open on the path.
+int OpenDescriptors(const std::string& path) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == path) ++count;
+    }
+    return count;
+}
+
+class TypedApi : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(simulator.OpenPty());
+        std::array<uint8_t, 24> table{};
+        for (size_t i = 0; i < table.size(); ++i) {
+            unsigned value = 0;
+            std::sscanf(QARN_KEY_TABLE_TEXT + 2 * i, "%2x", &value);
+            table[i] = static_cast<uint8_t>(value);
+        }
+        simulator.SetKeyTable(table);
+        simulator.AddTerminal(kTerminal);
+        simulator.AddTerminal(kLongTerminal);
+        ASSERT_TRUE(simulator.Start());
+        port = simulator.PortName();
+        simulatorHolds = OpenDescriptors(port);
+        device.set_wait_time(300).value();
+        device.connect(port, kLine).value();
+    }
+    void TearDown() override { simulator.Stop(); }
+
+    dmsim::Terminal State(int address = kTerminal) {
+        dmsim::Terminal copy;
+        EXPECT_TRUE(simulator.GetTerminal(static_cast<uint16_t>(address), copy));
+        return copy;
+    }
+    void Seed(int address, size_t count, bool longForm) {
+        simulator.UpdateTerminal(static_cast<uint16_t>(address), [&](dmsim::Terminal& t) {
+            t.longRecords = longForm;
+            for (size_t i = 0; i < count; ++i)
+                t.records.push_back(dmsim::GeneratedRecord(i));
+        });
+    }
+
+    dmsim::Simulator simulator;
+    std::string port;
+    int simulatorHolds = 0; // descriptors the simulator keeps on the pty's device side
+    qarn::Device device;
+};
+
+void ExpectSameRecords(const std::vector<qarn::Record>& got, const dmsim::Terminal& terminal) {
+    ASSERT_EQ(got.size(), terminal.records.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        const qarn::Record& r = got[i];
+        const dmsim::Record& s = terminal.records[i];
+        EXPECT_EQ(r.long_form, terminal.longRecords) << i;
+        if (terminal.longRecords) {
+            EXPECT_EQ(r.code, s.code) << i;
+            EXPECT_EQ(r.value24, s.value24) << i;
+            EXPECT_EQ(r.value32, s.value32) << i;
+            EXPECT_EQ(r.value16, s.value16) << i;
+            EXPECT_EQ(r.value8, s.value8) << i;
+        } else {
+            EXPECT_EQ(static_cast<uint32_t>(r.identifier), s.identifier) << i;
+        }
+        EXPECT_EQ(r.year, s.year) << i;
+        EXPECT_EQ(r.month, s.month) << i;
+        EXPECT_EQ(r.day, s.day) << i;
+        EXPECT_EQ(r.hour, s.hour) << i;
+        EXPECT_EQ(r.minute, s.minute) << i;
+        EXPECT_EQ(r.second, s.second) << i;
+        EXPECT_EQ(r.flag_a, s.flagA) << i;
+        EXPECT_EQ(r.flag_b, s.flagB) << i;
+        EXPECT_EQ(r.terminal, terminal.address) << i;
+    }
+}
+
+} // namespace
+
+TEST_F(TypedApi, TypedValuesMatchTheTerminals) {
+    EXPECT_EQ(device.search_online().value(), (std::vector<int>{kTerminal, kLongTerminal}));
+
+    device.set_time(qarn::Clock{2024, 2, 29, 23, 58, 7, 5}).value();
+    qarn::Status status = device.status(kLongTerminal).value();
+    dmsim::Clock clock = State(kLongTerminal).clock;
+    EXPECT_EQ(status.year, clock.year);
+    EXPECT_EQ(status.month, 2);
+    EXPECT_EQ(status.day, 29);
+    EXPECT_EQ(status.weekday, clock.weekday);
+    EXPECT_EQ(status.second, 7);
+
+    device.set_property(kTerminal, 3, 0x5A).value(); // item 3 is the fourth field
+    qarn::Property property = device.property(kTerminal).value();
+    EXPECT_EQ(property.byte6, 0x5A);
+    EXPECT_EQ(property.bytes2_3, State().property[2] << 8 | State().property[3]);
+    EXPECT_EQ(property.switch16, State().property[16] != 0);
+    qarn::SystemProperty system = device.system_property(kTerminal).value();
+    EXPECT_EQ(qarn::text(system.version), "01.02.0304");
+    EXPECT_EQ(system.line_speed, 9600);
+    EXPECT_EQ(qarn::text(system.text1), "DM-SIM    ");
+
+    // 70 records take three requests; the long form is told from the short one by content
+    // even where the sizes agree (3 short records or 2 long ones are both 120 bytes).
+    Seed(kTerminal, 70, false);
+    Seed(kLongTerminal, 70, true);
+    qarn::RecordRange range = device.record_range(kTerminal).value();
+    EXPECT_EQ(range.first, 0);
+    EXPECT_EQ(range.count, 70);
+    ExpectSameRecords(device.records(kTerminal).value(), State());
+    ExpectSameRecords(device.records(kLongTerminal).value(), State(kLongTerminal));
+    std::vector<qarn::Record> three = device.records(kTerminal, {67, 10}).value();
+    ASSERT_EQ(three.size(), 3u);
+    EXPECT_EQ(static_cast<uint32_t>(three[0].identifier), State().records[67].identifier);
+    EXPECT_EQ(device.records(kLongTerminal, {68, 2}).value().size(), 2u);
+    EXPECT_TRUE(device.records(kTerminal, {500, 5}).value().empty());
+
+    // A white list with its progress, then the counters.
+    std::string path = std::string(::testing::TempDir()) + "typed_white.lst";
+    std::vector<uint32_t> numbers;
+    for (uint32_t i = 0; i < 1500; ++i)
+        numbers.push_back(4000000000u - 7 * i);
+    qarn::write_list_file(path, qarn::ListKind::white, numbers).value();
+    std::vector<std::pair<int, int>> steps;
+    device
+        .download_list(kTerminal, qarn::ListKind::white, path,
+                       [&](int done, int total) { steps.emplace_back(done, total); })
+        .value();
+    std::vector<uint32_t> stored = State().WhiteList();
+    std::sort(numbers.begin(), numbers.end());
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, numbers);
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.back(), std::make_pair(4, 4)); // 640 + 704 + 156 numbers, closing frame
+    qarn::ListCounts counts = device.list_counts(kTerminal).value();
+    EXPECT_EQ(counts.white, 1500);
+    EXPECT_EQ(counts.black, 0);
+    std::remove(path.c_str());
+
+    // The card: written in layout 1, read back, money on it.
+    qarn::Card1 card{};
+    card.number = 0x01020304;
+    qarn::set_text(card.record_code, "AB12345").value();
+    card.attribute1 = 7;
+    qarn::set_text(card.password, "4321").value();
+    qarn::set_text(card.name, "NAME").value();
+    card.year = 2026;
+    card.month = 12;
+    card.day = 9;
+    device.write_card(kTerminal, card).value();
+    EXPECT_EQ(State().card.number, 0x01020304u);
+    EXPECT_EQ(State().card.password, 4321);
+    qarn::Card1 read = device.read_card1(kTerminal).value();
+    EXPECT_EQ(read.sub_code, 1);
+    EXPECT_EQ(qarn::text(read.record_code), "AB12345");
+    EXPECT_EQ(qarn::text(read.password), "4321");
+    EXPECT_EQ(read.attribute1, 7);
+    EXPECT_EQ(read.year, 2026);
+    qarn::Money money = device.add_money(kTerminal, 1250).value();
+    EXPECT_EQ(money.amount, 1250);
+    EXPECT_EQ(device.dec_money(kTerminal, 250).value().amount, 1000);
+    EXPECT_EQ(State().card.balance, 1000);
+    EXPECT_EQ(device.read_money(kTerminal).value().amount, 1000);
+
+    const qarn::Key first{1, 2, 3, 4, 5, 6, 7, 8}, second{0xF0, 0xE1, 0xD2, 0xC3, 0, 0, 0, 9};
+    device.download_user_key(kTerminal, 1, first, second).value();
+    device.init_card_key(kTerminal, 2, second, first).value();
+    dmsim::Terminal keyed = State();
+    EXPECT_EQ(keyed.keys.at(0xA1).keys.at(0), first);
+    EXPECT_EQ(keyed.keys.at(0xA1).keys.at(1), second);
+    EXPECT_EQ(keyed.keys.at(0x65).keys.at(0), second);
+    EXPECT_EQ(keyed.keys.at(0x65).lead, 2);
+
+    qarn::Title title{};
+    for (int i = 0; i < QARN_TITLE_LINES; ++i)
+        qarn::set_text(title.line[i], "line " + std::to_string(i)).value();
+    device.set_title(kTerminal, title).value();
+    dmsim::Bytes shown = State().lcdTitle;
+    EXPECT_EQ(std::string(shown.begin(), shown.end()),
+              std::string(&title.line[0][0], sizeof title));
+    device.beep(kTerminal, 3).value();
+    device.open_lock(kTerminal, 2).value();
+    EXPECT_EQ(State().lastBeep, 3);
+    EXPECT_EQ(State().lockOpenings, 1);
+}
+
+TEST_F(TypedApi, ErrorsCarryTheirResultCodes) {
+    // No terminal 9 on the line: a time-out, as a value and as an exception.
+    qarn::Result<qarn::Status> missing = device.status(9);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().failure(), qarn::Failure::result);
+    EXPECT_EQ(missing.error().result(), QARN_RESULT_TIMEOUT);
+    EXPECT_STREQ(missing.error().name(), "time-out");
+    try {
+        (void)device.status(9)->year;
+        ADD_FAILURE() << "no exception";
+    } catch (const qarn::Error& error) {
+        EXPECT_EQ(error.result(), QARN_RESULT_TIMEOUT);
+        EXPECT_NE(std::string(error.what()).find("0x0009"), std::string::npos) << error.what();
+    }
+
+    // A terminal's own status byte, and a reply meant for another host.
+    simulator.UpdateTerminal(kTerminal, [](dmsim::Terminal& t) { t.ackStatus = 0x21; });
+    qarn::Result<void> rejected = device.beep(kTerminal);
+    EXPECT_EQ(rejected.error().result(), 0x21);
+    EXPECT_STREQ(rejected.error().name(), "terminal status");
+    dmsim::Faults faults;
+    faults.wrongDestination = true;
+    simulator.SetFaults(faults);
+    EXPECT_EQ(device.property(kTerminal).error().result(), QARN_RESULT_UNEXPECTED_REPLY);
+    simulator.SetFaults(dmsim::Faults());
+    simulator.UpdateTerminal(kTerminal, [](dmsim::Terminal& t) { t.ackStatus = 8; });
+
+    // An open command holds the device; its data only in its own layout's size.
+    {
+        qarn::Command open = device.run(kTerminal, 0x16).value();
+        EXPECT_EQ(open.result(), QARN_RESULT_DATA_READY);
+        EXPECT_EQ(open.data<qarn::Property>().error().failure(), qarn::Failure::data);
+        EXPECT_EQ(open.data<qarn::Status>().value().year, State().clock.year);
+        EXPECT_EQ(open.bytes().size(), sizeof(qarn::Status));
+        EXPECT_EQ(device.status(kTerminal).error().failure(), qarn::Failure::refused);
+    }
+    EXPECT_TRUE(device.status(kTerminal));
+    // Internal commands only when admitted.
+    EXPECT_EQ(device.set_serial_number(kTerminal, 5).error().failure(), qarn::Failure::refused);
+    device.set_internal_commands(true).value();
+    device.set_serial_number(kTerminal, 77).value();
+    EXPECT_EQ(State().serialNumber, 77u);
+
+    // Bad input sends nothing.
+    simulator.ClearReceived();
+    std::string path = std::string(::testing::TempDir()) + "typed_black.lst";
+    qarn::write_list_file(path, qarn::ListKind::black, {1, 2, 3}).value();
+    EXPECT_EQ(device.download_list(kTerminal, qarn::ListKind::white, path).error().failure(),
+              qarn::Failure::argument);
+    EXPECT_EQ(device.download_pages(kTerminal, path + ".none").error().failure(),
+              qarn::Failure::argument);
+    EXPECT_EQ(device.set_comm_key("short").error().failure(), qarn::Failure::argument);
+    EXPECT_EQ(device.realtime(kTerminal, 256).error().failure(), qarn::Failure::argument);
+    EXPECT_EQ(device.connect(port, {9600, 'X'}).error().failure(), qarn::Failure::argument);
+    EXPECT_EQ(device.connect("/dev/null/none").error().failure(), qarn::Failure::port);
+    EXPECT_TRUE(simulator.ReceivedFrames().empty());
+    std::remove(path.c_str());
+
+    // Another thread gets the thread error, not a command.
+    qarn::Failure elsewhere = qarn::Failure::none;
+    std::thread([&] { elsewhere = device.status(kTerminal).error().failure(); }).join();
+    EXPECT_EQ(elsewhere, qarn::Failure::thread);
+}
+
+TEST_F(TypedApi, DevicesCloseTheirPortAndMove) {
+    device.connect(port, kLine).value(); // reconnecting closes the port first
+    EXPECT_EQ(OpenDescriptors(port), simulatorHolds + 1);
+    qarn::Device moved(std::move(device));
+    EXPECT_EQ(device.handle(), 0);
+    EXPECT_EQ(device.status(kTerminal).error().failure(), qarn::Failure::open);
+    EXPECT_TRUE(moved.status(kTerminal));
+    EXPECT_TRUE(moved.connected());
+
+    moved = qarn::Device(); // the old device object goes, and its port with it
+    EXPECT_EQ(OpenDescriptors(port), simulatorHolds);
+    {
+        // Two devices on one window; the line reopens at once.
+        qarn::NotifyWindow window;
+        int frames = 0;
+        window.set_handler([&](int message, int) { frames += message == WM_HDLC_FRAME; });
+        qarn::Device first(window), second(window, 0x0005);
+        first.connect(port, kLine).value();
+        EXPECT_TRUE(first.status(kTerminal));
+        EXPECT_EQ(frames, 1);
+        first.close();
+        EXPECT_EQ(first.status(kTerminal).error().failure(), qarn::Failure::open);
+        second.connect(port, kLine).value();
+        simulator.UpdateTerminal(kLongTerminal, [](dmsim::Terminal& t) { t.online = false; });
+        EXPECT_EQ(second.search().value(), kTerminal);
+        EXPECT_EQ(OpenDescriptors(port), simulatorHolds + 1);
+    }
+    EXPECT_EQ(OpenDescriptors(port), simulatorHolds);
+}
