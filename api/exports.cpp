@@ -148,10 +148,12 @@ void QARN_CALL SendFrame(int handle, const char* hexText) {
 int QARN_CALL RecvStream(int handle, char* text) {
     CQARNCommand* device = Device(handle);
     if (!device || !device->Link || !text || !device->StreamReady) return 0;
+    device->StreamReady = 0;
     ByteArray stream;
     device->Link->CopyStream(stream);
+    // Cleared since the bytes arrived: nothing held, nothing written.
+    if (stream.empty()) return 0;
     WriteHexDump(stream, text);
-    device->StreamReady = 0;
     return 1;
 }
 

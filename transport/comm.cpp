@@ -28,6 +28,9 @@ struct StopRow {
 
 const StopRow kStopTable[] = {{1.0, 0}, {1.5, 1}, {2.0, 2}};
 
+constexpr long kFewestDataBits = 5;
+constexpr long kMostDataBits = 8;
+
 constexpr uint32_t kQueueSize = 70000;
 constexpr unsigned kRtsSettleMilliseconds = 3;
 constexpr unsigned kCloseSettleMilliseconds = 300;
@@ -36,7 +39,7 @@ constexpr uint32_t kEventMask = platform::kLineEventReceived | platform::kLineEv
 
 } // namespace
 
-void ParseSettings(const char* text, PortSettings& settings) {
+bool ParseSettings(const char* text, PortSettings& settings) {
     std::string all = (text && *text) ? text : kDefaultSettings;
     std::string values;
     if (all[0] == '/') {
@@ -66,10 +69,17 @@ void ParseSettings(const char* text, PortSettings& settings) {
     settings.baud = static_cast<uint32_t>(std::strtoul(fields[0].c_str(), nullptr, 10));
     for (const ParityRow& row : kParityTable)
         if (fields[1] == row.text) settings.parity = row.parity;
-    settings.dataBits = static_cast<uint8_t>(std::atoi(fields[2].c_str()));
+    long dataBits = std::strtol(fields[2].c_str(), nullptr, 10);
+    bool dataBitsValid = dataBits >= kFewestDataBits && dataBits <= kMostDataBits;
+    if (dataBitsValid) settings.dataBits = static_cast<uint8_t>(dataBits);
     double stop = std::atof(fields[3].c_str());
+    bool stopValid = false;
     for (const StopRow& row : kStopTable)
-        if (stop == row.value) settings.stopBits = row.stopBits;
+        if (stop == row.value) {
+            settings.stopBits = row.stopBits;
+            stopValid = true;
+        }
+    return settings.baud != 0 && dataBitsValid && stopValid;
 }
 
 uint32_t WriteMultiplier(uint32_t baud) {
@@ -108,9 +118,8 @@ platform::MessageParam CComm::OnMessage(unsigned message, platform::MessageParam
 
 int CComm::Open(const char* text) {
     if (open_) Close();
-    ParseSettings(text, settings_);
-    // A missing or non-numeric baud rate would divide the write time-out by zero.
-    if (settings_.baud == 0) return 0;
+    // A missing or non-numeric baud rate would also divide the write time-out by zero.
+    if (!ParseSettings(text, settings_)) return 0;
     if (!device_.Open(settings_.portName)) return 0;
     device_.SetEventMask(kEventMask);
     device_.SetQueueSizes(kQueueSize, kQueueSize);

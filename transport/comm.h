@@ -30,8 +30,10 @@ struct PortSettings {
 };
 
 // Parses "COM1:baud=9600,parity=E,data=8,stop=1" (or "/dev/path:..." ) into settings, values by
-// position; an empty text is the default.
-void ParseSettings(const char* text, PortSettings& settings);
+// position; an empty text is the default. False when the text gives no line to open: a baud
+// rate of 0, data bits outside 5 to 8, or a stop value other than 1, 1.5 and 2 (the data bits
+// are then not stored and the stop bits keep their value).
+bool ParseSettings(const char* text, PortSettings& settings);
 
 // The write time-out multiplier: 19200 divided by the baud rate (0 for a baud rate of 0).
 uint32_t WriteMultiplier(uint32_t baud);

@@ -9,6 +9,8 @@ namespace {
 
 const uint8_t kLinkHeader[] = {0x0F, 0x0F, 0xAB, 0xAB};
 constexpr uint8_t kStartByte = 0xAB;
+constexpr size_t kAddressBytes = 4;
+constexpr size_t kMaxLength = 0xFFFF;
 
 } // namespace
 
@@ -47,11 +49,12 @@ platform::MessageParam CHDLC::OnMessage(unsigned message, platform::MessageParam
 }
 
 void CHDLC::Send(const ByteArray& body) {
-    if (body.size() < 4 || !comm_) return;
+    // The length field holds 16 bits: a longer body would go out with a wrapped length.
+    if (body.size() < kAddressBytes || body.size() - kAddressBytes > kMaxLength || !comm_) return;
     txFrame_.assign(body.begin(), body.end());
     uint8_t length[2];
-    PutBigEndian16(length, static_cast<uint16_t>(body.size() - 4));
-    txFrame_.insert(txFrame_.begin() + 4, length, length + 2);
+    PutBigEndian16(length, static_cast<uint16_t>(body.size() - kAddressBytes));
+    txFrame_.insert(txFrame_.begin() + kAddressBytes, length, length + 2);
     txFrame_.push_back(XorSum(txFrame_.data(), txFrame_.size()));
     txFrame_.insert(txFrame_.begin(), kLinkHeader, kLinkHeader + sizeof kLinkHeader);
     comm_->Write(txFrame_);
@@ -87,6 +90,9 @@ void CHDLC::OnPortData() {
     ByteArray received;
     comm_->TakeReceived(received);
     rawStream_.insert(rawStream_.end(), received.begin(), received.end());
+    if (rawStream_.size() > kRawStreamLimit)
+        rawStream_.erase(rawStream_.begin(),
+                         rawStream_.end() - static_cast<std::ptrdiff_t>(kRawStreamLimit));
     platform::SendToWindow(Parent(), WM_HDLC_STREAM, 0, 0);
     Assemble(received.data(), received.size());
 }

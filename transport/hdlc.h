@@ -20,6 +20,10 @@ enum LinkStatus : int {
     kLinkFrameReceived = 7,
 };
 
+// The raw stream keeps the last bytes received, up to this many: a line nobody monitors must not
+// grow the process by every byte it carries.
+constexpr size_t kRawStreamLimit = 65536;
+
 class CHDLC : public platform::Window {
   public:
     // Adds length field, check byte, preamble and start bytes to a frame body and writes it.

@@ -179,7 +179,14 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
     line.c_cc[VTIME] = 0;
     cfsetispeed(&line, speed);
     cfsetospeed(&line, speed);
-    return tcsetattr(state_->fd, TCSANOW, &line) == 0;
+    if (tcsetattr(state_->fd, TCSANOW, &line) == 0) return true;
+    // Some drivers refuse a request they cannot fully honour although they applied the rest
+    // (a pty keeps no parity, and then reports failure for a request that changes nothing):
+    // the line is usable when it runs at the speed, character size and stop bits asked for.
+    termios held{};
+    if (tcgetattr(state_->fd, &held) != 0) return false;
+    constexpr tcflag_t kFraming = CSIZE | CSTOPB;
+    return cfgetospeed(&held) == speed && (held.c_cflag & kFraming) == (line.c_cflag & kFraming);
 }
 
 bool SerialDevice::Purge() {

@@ -44,11 +44,16 @@ TEST(PortSettings, UnmatchedParityAndStopKeepThePreviousValues) {
     PortSettings s;
     s.parity = 3;
     s.stopBits = 1;
-    ParseSettings("COM1:baud=9600,parity=EVEN,data=8,stop=3", s);
+    EXPECT_FALSE(ParseSettings("COM1:baud=9600,parity=EVEN,data=8,stop=3", s));
     EXPECT_EQ(s.parity, 3);
     EXPECT_EQ(s.stopBits, 1);
-    ParseSettings("COM1:baud=9600,parity=x,data=8,stop=1", s);
+    EXPECT_TRUE(ParseSettings("COM1:baud=9600,parity=x,data=8,stop=1", s));
     EXPECT_EQ(s.parity, 3);
+    EXPECT_EQ(s.stopBits, 0);
+    // Data bits outside 5 to 8 are refused, not cut to their low byte (261 would read as 5).
+    EXPECT_FALSE(ParseSettings("COM1:baud=9600,parity=E,data=261,stop=1", s));
+    EXPECT_EQ(s.dataBits, 8);
+    EXPECT_FALSE(ParseSettings("COM1:baud=9600,parity=E,data=7,stop=nan", s));
     EXPECT_EQ(s.stopBits, 0);
 }
 

@@ -1,0 +1,99 @@
+// A line in real use: reconnects, settings and monitor texts the library must check.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "line_fixture.h"
+
+using namespace scenario;
+
+class LineFaults : public Line {
+  protected:
+    std::string Settings(const std::string& values = "baud=9600,parity=E,data=8,stop=1") {
+        return simulator.PortName() + ":" + values;
+    }
+    // Pumps until the simulator has seen `count` bytes or a second has passed.
+    void WaitForBytes(size_t count) {
+        for (int i = 0; i < 50 && simulator.ReceivedBytes().size() < count; ++i)
+            PumpMessages(20);
+    }
+};
+
+TEST_F(LineFaults, PortReconnectsWithTheSameOrOtherSettings) {
+    Open();
+    // Open on an open port closes it and opens it again; a pty keeps no parity, which is
+    // no reason to refuse the line.
+    EXPECT_EQ(ConnectPort(device, Settings().c_str()), 1);
+    EXPECT_EQ(DisConnectPort(device), 1);
+    EXPECT_EQ(IsConnect(device), 0);
+    EXPECT_EQ(ConnectPort(device, Settings().c_str()), 1);
+    EXPECT_EQ(RunAndEnd(0x0002, 0x83).result, 8);
+    EXPECT_EQ(ConnectPort(device, Settings("baud=19200,parity=O,data=8,stop=2").c_str()), 1);
+    EXPECT_EQ(ConnectPort(device, Settings("baud=9600,parity=N,data=8,stop=1").c_str()), 1);
+    EXPECT_EQ(IsConnect(device), 1);
+    EXPECT_EQ(RunAndEnd(0x0002, 0x83).result, 8);
+}
+
+TEST_F(LineFaults, SettingsOutsideTheLineRangesAreRefused) {
+    Open();
+    for (const char* values :
+         {"baud=9600,parity=E,data=261,stop=1", "baud=9600,parity=E,data=4,stop=1",
+          "baud=9600,parity=E,data=8,stop=nan", "baud=9600,parity=E,data=8,stop=3",
+          "baud=9600,parity=E,data=8,stop=", "baud=0,parity=E,data=8,stop=1"}) {
+        EXPECT_EQ(ConnectPort(device, Settings(values).c_str()), 0) << values;
+        EXPECT_EQ(IsConnect(device), 0) << values;
+    }
+    EXPECT_EQ(ConnectPort(device, Settings("baud=9600,parity=E,data=7,stop=1.5").c_str()), 1);
+}
+
+TEST_F(LineFaults, MonitorTextsStayWithinTheirBounds) {
+    Open();
+    // 4 address bytes and 65536 more: the length field cannot hold it, nothing goes out.
+    std::string body = "00020001" + std::string(2 * 65536, '5');
+    SendFrame(device, body.c_str());
+    PumpMessages(200);
+    EXPECT_TRUE(simulator.ReceivedBytes().empty());
+    body.resize(body.size() - 2); // 65535 bytes after the addresses still fit
+    SendFrame(device, body.c_str());
+    WaitForBytes(65535 + 11);
+    EXPECT_EQ(simulator.ReceivedBytes().size(), 65535u + 11u);
+
+    simulator.SendUplink(0x0002, 0x0001, {0x13, 0x08});
+    for (int i = 0; i < 50 && std::find(notifications.begin(), notifications.end(),
+                                        WM_HDLC_STREAM) == notifications.end();
+         ++i)
+        PumpMessages(20);
+    ClearRecvStr(device);
+    // Bytes arrived, but none are held any more: nothing is written, as with RecvHDLC.
+    char text[8];
+    std::memset(text, '#', sizeof text);
+    EXPECT_EQ(RecvStream(device, text), 0);
+    EXPECT_EQ(text[0], '#');
+
+    // The raw stream keeps the last 65536 bytes: the dump of a longer stream ends at the
+    // documented size, with the newest bytes.
+    Bytes flood(70000);
+    for (size_t i = 0; i < flood.size(); ++i)
+        flood[i] = static_cast<uint8_t>(i % 251);
+    // Written from this thread, so in pieces the pty holds, the library reading between them.
+    for (size_t at = 0; at < flood.size(); at += 2000) {
+        simulator.SendRaw(
+            Bytes(flood.begin() + at, flood.begin() + std::min(flood.size(), at + 2000)));
+        PumpMessages(5);
+    }
+    const size_t kLongest = 3 * 65536 + 1;
+    std::vector<char> dump(3 * flood.size() + 16, '#');
+    std::string kept = Hex(Bytes(flood.end() - 65536, flood.end()));
+    for (auto& c : kept)
+        c = static_cast<char>(std::tolower(c));
+    for (int i = 0; i < 100; ++i) {
+        PumpMessages(20);
+        if (RecvStream(device, dump.data()) && std::string(dump.data()) == kept) break;
+    }
+    std::string got(dump.data());
+    EXPECT_TRUE(got == kept) << got.size() << " characters, " << got.substr(0, 24) << "... "
+                             << got.substr(got.size() > 24 ? got.size() - 24 : 0);
+    EXPECT_EQ(dump[kLongest - 1], 0);
+    EXPECT_EQ(dump[kLongest], '#');
+}
