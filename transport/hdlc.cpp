@@ -1,6 +1,9 @@
 #include "transport/hdlc.h"
 
+#include <deque>
+
 #include "device/device.h"
+#include "platform/clock.h"
 #include "transport/comm.h"
 
 namespace qarn {
@@ -11,6 +14,15 @@ const uint8_t kLinkHeader[] = {0x0F, 0x0F, 0xAB, 0xAB};
 constexpr uint8_t kStartByte = 0xAB;
 constexpr size_t kAddressBytes = 4;
 constexpr size_t kMaxLength = 0xFFFF;
+// Assembler states from the source address on: the header carried the host's address.
+constexpr int kFirstHeaderState = 4;
+
+// A frame that gets no byte for this long (and at least this many character times) has ended.
+constexpr unsigned kQuietLineTimer = 1;
+constexpr unsigned kQuietLineCheckMilliseconds = 10;
+constexpr uint32_t kQuietLineMilliseconds = 50;
+constexpr uint32_t kQuietLineCharacters = 20;
+constexpr uint32_t kBitsPerCharacter = 11;
 
 } // namespace
 
@@ -43,6 +55,9 @@ platform::MessageParam CHDLC::OnMessage(unsigned message, platform::MessageParam
     case WM_COMM_TXDONE:
         OnPortSent();
         return 1;
+    case platform::kMessageTimer:
+        if (wParam == kQuietLineTimer) OnQuietLineCheck();
+        return 0;
     default:
         return Window::OnMessage(message, wParam, lParam);
     }
@@ -62,6 +77,8 @@ void CHDLC::Send(const ByteArray& body) {
 
 void CHDLC::Reset() {
     state_ = 0;
+    frameBytes_.clear();
+    WatchQuietLine();
     if (comm_) comm_->Purge();
 }
 
@@ -103,70 +120,118 @@ void CHDLC::OnPortSent() {
 }
 
 void CHDLC::Assemble(const uint8_t* bytes, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
-        // A handler of the frame notification may have destroyed the whole device.
-        if (!Alive()) return;
-        uint8_t b = bytes[i];
-        switch (state_) {
-        case 0:
-            state_ = b == kStartByte ? 1 : 0;
-            break;
-        case 1:
-            state_ = b == kStartByte ? 2 : 0;
-            checksum_ = 0;
-            break;
-        case 2:
-        case 3: {
-            int expected = state_ == 2 ? myAddress_ >> 8 : myAddress_ & 0xFF;
-            if (b == expected) {
-                checksum_ ^= b;
-                ++state_;
-            } else {
-                status_ = kLinkOtherDestination;
-                state_ = 0;
-            }
+    // The bytes a failed frame gives back after its false start, hunted again before the rest:
+    // a real frame may begin inside them.
+    std::deque<uint8_t> again;
+    size_t next = 0;
+    // A handler of the frame notification may have destroyed the whole device.
+    while (Alive()) {
+        uint8_t b;
+        if (!again.empty()) {
+            b = again.front();
+            again.pop_front();
+        } else if (next < size) {
+            b = bytes[next++];
+        } else {
             break;
         }
-        case 4:
-            sourceAddress_ = b << 8;
-            checksum_ ^= b;
-            state_ = 5;
-            break;
-        case 5:
-            sourceAddress_ += b;
-            checksum_ ^= b;
-            state_ = 6;
-            break;
-        case 6:
-            length_ = b << 8;
-            checksum_ ^= b;
-            state_ = 7;
-            break;
-        case 7:
-            length_ += b;
-            rxPayload_.clear();
-            checksum_ ^= b;
-            // A header declaring no data would otherwise swallow every following byte: every
-            // reply holds at least its reply code, so such a header is rejected.
-            state_ = length_ == 0 ? 0 : 8;
-            break;
-        case 8:
-            rxPayload_.push_back(b);
-            checksum_ ^= b;
-            if (static_cast<int>(rxPayload_.size()) == length_) state_ = 9;
-            break;
-        case 9:
+        if (!Take(b)) {
+            again.insert(again.begin(), frameBytes_.begin() + 1, frameBytes_.end());
             state_ = 0;
-            if (b == checksum_) {
-                status_ = kLinkFrameReceived;
-                OnFrameComplete();
-                rxPayload_.clear();
-            } else {
-                status_ = kLinkBadCheck;
-            }
-            break;
+            frameBytes_.clear();
         }
     }
+    if (Alive()) WatchQuietLine();
+}
+
+bool CHDLC::Take(uint8_t b) {
+    if (state_ == 0) {
+        if (b == kStartByte) {
+            state_ = 1;
+            frameBytes_.assign(1, b);
+        }
+        return true;
+    }
+    frameBytes_.push_back(b);
+    switch (state_) {
+    case 1:
+        if (b != kStartByte) return false;
+        checksum_ = 0;
+        state_ = 2;
+        return true;
+    case 2:
+    case 3: {
+        int expected = state_ == 2 ? myAddress_ >> 8 : myAddress_ & 0xFF;
+        if (b != expected) {
+            status_ = kLinkOtherDestination;
+            return false;
+        }
+        checksum_ ^= b;
+        ++state_;
+        return true;
+    }
+    case 4:
+        sourceAddress_ = b << 8;
+        break;
+    case 5:
+        sourceAddress_ += b;
+        break;
+    case 6:
+        length_ = b << 8;
+        break;
+    case 7:
+        length_ += b;
+        rxPayload_.clear();
+        // A header declaring no data would otherwise swallow every following byte: every
+        // reply holds at least its reply code, so such a header is a false start.
+        if (length_ == 0) return false;
+        break;
+    case 8:
+        rxPayload_.push_back(b);
+        checksum_ ^= b;
+        if (static_cast<int>(rxPayload_.size()) == length_) state_ = 9;
+        return true;
+    case 9:
+        if (b != checksum_) {
+            status_ = kLinkBadCheck;
+            return false;
+        }
+        state_ = 0;
+        frameBytes_.clear();
+        status_ = kLinkFrameReceived;
+        OnFrameComplete();
+        rxPayload_.clear();
+        return true;
+    }
+    checksum_ ^= b;
+    ++state_;
+    return true;
+}
+
+void CHDLC::WatchQuietLine() {
+    bool open = state_ >= kFirstHeaderState;
+    if (open) lastByteTick_ = platform::TickCount();
+    if (open && !quietTimer_) quietTimer_ = SetTimer(kQuietLineTimer, kQuietLineCheckMilliseconds);
+    if (!open && quietTimer_) {
+        KillTimer(kQuietLineTimer);
+        quietTimer_ = false;
+    }
+}
+
+uint32_t CHDLC::QuietLimit() const {
+    uint32_t baud = comm_ ? comm_->Settings().baud : 0;
+    uint32_t characters = baud ? kQuietLineCharacters * kBitsPerCharacter * 1000 / baud : 0;
+    return characters > kQuietLineMilliseconds ? characters : kQuietLineMilliseconds;
+}
+
+void CHDLC::OnQuietLineCheck() {
+    if (state_ < kFirstHeaderState || platform::TickCount() - lastByteTick_ < QuietLimit()) return;
+    // The line fell quiet inside a frame: its header was a false start (noise, or the rest of
+    // a cut-off frame) that took the real frame for its data. Hunt again after it.
+    ByteArray again(frameBytes_.begin() + 1, frameBytes_.end());
+    state_ = 0;
+    frameBytes_.clear();
+    Assemble(again.data(), again.size());
 }
 
 void CHDLC::OnFrameComplete() {

@@ -59,6 +59,13 @@ class CHDLC : public platform::Window {
   private:
     void OnPortData();
     void OnPortSent();
+    // One assembler step; false when the byte shows the frame begun in frameBytes_ was a false
+    // start.
+    bool Take(uint8_t b);
+    // Runs the quiet-line check while a frame with the host's address is being assembled.
+    void WatchQuietLine();
+    void OnQuietLineCheck();
+    uint32_t QuietLimit() const;
 
     uint8_t checksum_ = 0;
     int sourceAddress_ = 0;
@@ -71,6 +78,9 @@ class CHDLC : public platform::Window {
     ByteArray rxPayload_;
     ByteArray lastFrame_;
     ByteArray rawStream_;
+    ByteArray frameBytes_; // the frame being assembled, from its first start byte
+    uint32_t lastByteTick_ = 0;
+    bool quietTimer_ = false;
 };
 
 } // namespace qarn

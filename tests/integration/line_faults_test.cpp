@@ -97,3 +97,19 @@ TEST_F(LineFaults, MonitorTextsStayWithinTheirBounds) {
     EXPECT_EQ(dump[kLongest - 1], 0);
     EXPECT_EQ(dump[kLongest], '#');
 }
+
+TEST_F(LineFaults, FalseStartBeforeEveryReplyLosesNoReply) {
+    Open({0x0002}, 300);
+    dmsim::Faults faults;
+    // A header for this host whose length takes in the real reply, and a cut-off frame whose
+    // declared length ends inside it.
+    for (Bytes noise : {Bytes{0xAB, 0xAB, 0x00, 0x01},
+                        Bytes{0xAB, 0xAB, 0x00, 0x01, 0x00, 0x02, 0x00, 0x04, 0x13, 0x08}}) {
+        faults.noise = noise;
+        simulator.SetFaults(faults);
+        int answered = 0;
+        for (int i = 0; i < 10; ++i)
+            answered += RunAndEnd(0x0002, 0x83).result == 8;
+        EXPECT_EQ(answered, 10) << Hex(noise);
+    }
+}

@@ -95,12 +95,36 @@ TEST_F(LinkFraming, BadFramesAreDroppedAndTheNextGoodOneIsTaken) {
     Feed(Uplink(0x0001, 0x0002, {0x15, 0x08}));
     ASSERT_EQ(link.frames.size(), 2u);
     // A lone 0xAB right before a frame makes its start bytes look like "AB AB AB": the third
-    // is taken for the destination and the frame is lost, as the assembler never looks back.
+    // is a wrong destination, and the hunt goes on from the second, finding the frame.
     Feed({0xAB});
     Feed(Uplink(0x0001, 0x0002, {0x16, 0x08}));
-    EXPECT_EQ(link.frames.size(), 2u);
-    EXPECT_EQ(link.GetStatus() == qarn::kLinkOtherDestination || link.GetStatus() == 1, true);
+    ASSERT_EQ(link.frames.size(), 3u);
     EXPECT_EQ(link.frames[1], (ByteArray{0x15, 0x08}));
+    EXPECT_EQ(link.frames[2], (ByteArray{0x16, 0x08}));
+}
+
+TEST_F(LinkFraming, FalseStartsGiveBackTheFramesInsideThem) {
+    ByteArray real = Uplink(0x0001, 0x0002, {0x13, 0x08});
+    // A cut-off frame whose length takes in the real frame fails its check byte; one that
+    // declares no data, and one whose real frame starts inside its destination, fail at once.
+    ByteArray cutOff = {0xAB, 0xAB, 0x00, 0x01, 0x00, 0x03, 0x00, uint8_t(real.size())};
+    ByteArray noData = {0x0F, 0xAB, 0xAB, 0x00, 0x01, 0x00, 0x03, 0x00, 0x00};
+    ByteArray startInside = {0xAB, 0xAB, 0x00};
+    for (const ByteArray& falseStart : {cutOff, noData, startInside}) {
+        ByteArray line = falseStart;
+        line.insert(line.end(), real.begin(), real.end());
+        line.push_back(0x55); // the cut-off frame's check byte, not its XOR
+        link.frames.clear();
+        // Whole and byte by byte alike.
+        Feed(line);
+        for (uint8_t b : line)
+            Feed({b});
+        ASSERT_EQ(link.frames.size(), 2u) << falseStart.size();
+        EXPECT_EQ(link.frames[0], (ByteArray{0x13, 0x08}));
+        EXPECT_EQ(link.frames[1], (ByteArray{0x13, 0x08}));
+        EXPECT_EQ(link.sources.back(), 0x0002);
+        link.Reset();
+    }
 }
 
 TEST_F(LinkFraming, HeaderWithoutDataIsRejected) {
