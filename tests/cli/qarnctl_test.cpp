@@ -1,0 +1,313 @@
+// qarnctl against a simulated line: each command's JSON compared with the terminals' state,
+// and the usage errors that must send nothing.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "context.h"
+#include "dmsim/simulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+    nlohmann::json json;
+};
+
+class Qarnctl : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(simulator.OpenPty());
+        std::array<uint8_t, 24> table{};
+        for (size_t i = 0; i < table.size(); ++i) {
+            unsigned value = 0;
+            std::sscanf(QARN_KEY_TABLE_TEXT + 2 * i, "%2x", &value);
+            table[i] = static_cast<uint8_t>(value);
+        }
+        simulator.SetKeyTable(table);
+        for (uint16_t address : {0x0002, 0x0003})
+            ASSERT_TRUE(simulator.AddTerminal(address));
+        ASSERT_TRUE(simulator.Start());
+        directory =
+            fs::temp_directory_path() /
+            ("qarnctl_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(directory);
+    }
+    void TearDown() override {
+        simulator.Stop();
+        fs::remove_all(directory);
+    }
+
+    // Runs qarnctl on the simulated line with --json; the JSON document is parsed when it is one.
+    Outcome Run(std::initializer_list<std::string> arguments, bool onLine = true) {
+        std::vector<std::string> words = {"qarnctl", "--quiet", "--wait", "300", "--json"};
+        // A pty carries no parity bit, so the line is opened without one.
+        if (onLine)
+            words.insert(words.end(),
+                         {"--port", simulator.PortName() + ":baud=9600,parity=N,data=8,stop=1"});
+        words.insert(words.end(), arguments);
+        std::vector<const char*> argv;
+        for (const std::string& word : words)
+            argv.push_back(word.c_str());
+        std::ostringstream out, err;
+        Outcome outcome;
+        outcome.status = qarnctl::RunQarnctl(static_cast<int>(argv.size()), argv.data(), out, err);
+        outcome.out = out.str();
+        outcome.err = err.str();
+        outcome.json = nlohmann::json::parse(outcome.out, nullptr, false);
+        return outcome;
+    }
+
+    dmsim::Terminal State(uint16_t address) {
+        dmsim::Terminal terminal;
+        simulator.GetTerminal(address, terminal);
+        return terminal;
+    }
+
+    std::string File(const std::string& name, const std::string& content) {
+        std::string path = (directory / name).string();
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    dmsim::Simulator simulator;
+    fs::path directory;
+};
+
+TEST_F(Qarnctl, ClockStatusPropertiesAndCountersMatchTheTerminals) {
+    Outcome set = Run({"clock", "set", "--time", "2024-02-29T23:58:07", "--all"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(set.json["result"], 0);
+    ASSERT_EQ(set.json["terminals"].size(), 2u);
+    for (uint16_t address : {0x0002, 0x0003}) {
+        dmsim::Clock clock = State(address).clock;
+        EXPECT_EQ(clock.year, 2024);
+        EXPECT_EQ(clock.day, 29);
+        EXPECT_EQ(clock.second, 7);
+        EXPECT_EQ(clock.weekday, 5); // a Thursday
+    }
+    simulator.UpdateTerminal(2, [](dmsim::Terminal& t) {
+        t.statusValue = 77;
+        t.whiteBlocks[0] = {5, 6};
+        t.recordIndex = 9;
+        t.records.resize(4);
+    });
+
+    Outcome status = Run({"status", "2"});
+    ASSERT_EQ(status.status, 0) << status.err;
+    EXPECT_EQ(status.json["result"], 13);
+    EXPECT_EQ(status.json["result_name"], "data ready");
+    EXPECT_EQ(status.json["status"]["clock"], "2024-02-29T23:58:07");
+    EXPECT_EQ(status.json["status"]["weekday_name"], "Thursday");
+    EXPECT_EQ(status.json["status"]["value"], 77);
+    EXPECT_EQ(Run({"clock", "show", "3"}).json["status"]["hour"], 23);
+
+    Outcome property = Run({"property", "2"});
+    dmsim::Terminal two = State(2);
+    EXPECT_EQ(property.json["property"]["bytes2_3"], two.property[2] << 8 | two.property[3]);
+    EXPECT_EQ(property.json["property"]["byte19"], two.property[19]);
+    EXPECT_EQ(Run({"property", "2", "--set", "4=200"}).json["result"], 8);
+    EXPECT_EQ(State(2).property[7], 200);
+    Outcome system = Run({"system-property", "2"});
+    EXPECT_EQ(system.json["system_property"]["version"], "01.02.0304");
+    EXPECT_EQ(system.json["system_property"]["line_speed"], 9600);
+    EXPECT_EQ(system.json["system_property"]["text2"], "SIMULATED LINE ");
+
+    Outcome counters = Run({"counters", "2"});
+    ASSERT_EQ(counters.status, 0) << counters.err;
+    EXPECT_EQ(counters.json["records"]["count"], 4);
+    EXPECT_EQ(counters.json["record_index"]["index"], 9);
+    EXPECT_EQ(counters.json["lists"]["white"], 2);
+
+    Outcome search = Run({"search"});
+    EXPECT_EQ(search.status, 0);
+    EXPECT_EQ(search.json["terminals"], nlohmann::json({2, 3}));
+    EXPECT_EQ(Run({"beep", "3", "--times", "2"}).status, 0);
+    EXPECT_EQ(State(3).lastBeep, 2);
+    EXPECT_EQ(Run({"title", "3", "HELLO|WORLD"}).status, 0);
+    dmsim::Bytes lcd = State(3).lcdTitle;
+    std::string title(lcd.begin(), lcd.end());
+    EXPECT_EQ(title, "HELLO           WORLD                           ");
+    Outcome raw = Run({"raw", "2", "0x1E"});
+    EXPECT_EQ(raw.json["data"], "09000000");
+
+    // A terminal that does not answer: its time-out is the command's failure, by name.
+    simulator.SetFaults({0, 0, 0, 1, 0, false, false, {}, true});
+    Outcome silent = Run({"status", "2"});
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_NE(silent.err.find("time-out"), std::string::npos) << silent.err;
+}
+
+TEST_F(Qarnctl, RecordsAreCollectedInOrderIntoJsonAndCsv) {
+    simulator.UpdateTerminal(2, [](dmsim::Terminal& t) {
+        for (int i = 0; i < 40; ++i) {
+            dmsim::Record record;
+            record.identifier = 5000u + static_cast<uint32_t>(i);
+            record.year = 2024;
+            record.month = 1 + i / 10;
+            record.day = 1 + i % 10;
+            record.hour = i % 24;
+            record.flagA = i % 2 == 1;
+            t.records.push_back(record);
+        }
+    });
+    std::string csv = (directory / "records.csv").string();
+    Outcome all = Run({"records", "2", "--csv", csv, "--batch", "7"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    ASSERT_EQ(all.json["records"].size(), 40u);
+    for (int i = 0; i < 40; ++i) {
+        const nlohmann::json& record = all.json["records"][i];
+        EXPECT_EQ(record["number"], i);
+        EXPECT_EQ(record["identifier"], 5000 + i);
+        EXPECT_EQ(record["month"], 1 + i / 10);
+        EXPECT_EQ(record["flag_a"], i % 2);
+        EXPECT_EQ(record["terminal"], 2);
+    }
+    std::ifstream lines(csv);
+    std::string header, first;
+    std::getline(lines, header);
+    std::getline(lines, first);
+    EXPECT_EQ(header, "number,identifier,time,flag_a,flag_b,terminal");
+    EXPECT_EQ(first, "0,5000,2024-01-01T00:00:00,0,0,2");
+
+    Outcome range = Run({"records", "2", "--from", "2024-02-01", "--to", "2024-02-05"});
+    ASSERT_EQ(range.status, 0) << range.err;
+    ASSERT_EQ(range.json["records"].size(), 5u);
+    EXPECT_EQ(range.json["records"][0]["identifier"], 5010);
+    EXPECT_EQ(range.json["records"][4]["identifier"], 5014);
+
+    simulator.UpdateTerminal(3, [](dmsim::Terminal& t) {
+        t.longRecords = true;
+        dmsim::Record record;
+        record.code = "AB12345";
+        record.value24 = -42;
+        t.records = {record, record};
+    });
+    Outcome longForm = Run({"records", "3"});
+    EXPECT_EQ(longForm.json["form"], "long");
+    EXPECT_EQ(longForm.json["records"][1]["code"], "AB12345");
+    EXPECT_EQ(longForm.json["records"][1]["value24"], -42);
+}
+
+TEST_F(Qarnctl, DownloadsAndCardsChangeTheTerminal) {
+    std::string numbers;
+    for (int i = 1000; i > 0; --i)
+        numbers += std::to_string(7000000 + i) + (i % 10 ? " " : "\n");
+    Outcome white = Run({"list", "download", "white", "2", File("white.txt", numbers)});
+    ASSERT_EQ(white.status, 0) << white.err;
+    EXPECT_EQ(white.json["frames"], 3);
+    std::vector<uint32_t> list = State(2).WhiteList();
+    ASSERT_EQ(list.size(), 1000u);
+    std::sort(list.begin(), list.end());
+    EXPECT_EQ(list.front(), 7000001u);
+    EXPECT_EQ(list.back(), 7001000u);
+    Outcome black = Run({"list", "download", "black", "2", File("black.txt", "123 # one\n")});
+    EXPECT_EQ(black.status, 0) << black.err;
+    EXPECT_EQ(State(2).BlackList(), std::vector<uint32_t>{123});
+
+    std::string program = ":020100000102FA\n:020102000304F4\n:00000001FF\n";
+    Outcome loaded = Run({"program", "download", "2", File("program.hex", program)});
+    EXPECT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_EQ(State(2).programLoads, 1);
+    EXPECT_EQ(State(2).programMemory.size(), 2u);
+    Outcome pages = Run({"pages", "download", "2", File("pages.bin", std::string(600, 'x'))});
+    EXPECT_EQ(pages.status, 0) << pages.err;
+    EXPECT_EQ(State(2).pages.size(), 3u);
+
+    Outcome written = Run({"card", "write", "3", "--layout", "1", "--number", "424242",
+                           "--password", "0815", "--name", "ANNA", "--date", "2030-06-15"});
+    ASSERT_EQ(written.status, 0) << written.err;
+    dmsim::Card card = State(3).card;
+    EXPECT_EQ(card.number, 424242u);
+    EXPECT_EQ(card.password, 815);
+    EXPECT_EQ(card.year, 2030);
+    Outcome read = Run({"card", "read", "3", "--layout", "3"});
+    EXPECT_EQ(read.json["card"]["password"], "0815");
+    EXPECT_EQ(read.json["card"]["name"], "ANNA");
+    EXPECT_EQ(read.json["card"]["date"], "2030-06-15");
+    Outcome money = Run({"card", "money", "3", "--add", "12.34"});
+    EXPECT_EQ(money.json["money"]["balance"], "12.34");
+    EXPECT_EQ(State(3).card.balance, 1234);
+    EXPECT_EQ(Run({"card", "money", "3", "--subtract", "99"}).status, 1); // the card refuses
+    EXPECT_EQ(State(3).card.balance, 1234);
+}
+
+TEST_F(Qarnctl, MonitorAndLogShowTheFrames) {
+    fs::path previous = fs::current_path();
+    fs::current_path(directory);
+    Outcome logged = Run({"--log", "status", "2"});
+    EXPECT_EQ(logged.status, 0) << logged.err;
+    Outcome log = Run({"log", "show", "CommLog.log"}, false);
+    fs::current_path(previous);
+    ASSERT_EQ(log.status, 0) << log.err;
+    ASSERT_GE(log.json["records"].size(), 3u);
+    EXPECT_EQ(log.json["records"][0]["kind_name"], "frame coded");
+    EXPECT_EQ(log.json["records"][0]["command"], "Recv DM_Status");
+    EXPECT_EQ(log.json["records"][0]["terminal"], "0x0002");
+
+    // A status request to terminal 2, key of eight zero bytes: the reply is decoded.
+    Outcome monitor = Run(
+        {"monitor", "--frames", "1", "--seconds", "5", "--send", "0002 0001 0000000000000000 16"});
+    ASSERT_EQ(monitor.status, 0) << monitor.err;
+    ASSERT_EQ(monitor.json["frames"].size(), 2u);
+    EXPECT_EQ(monitor.json["frames"][0]["direction"], "out ");
+    const nlohmann::json& reply = monitor.json["frames"][1];
+    EXPECT_EQ(reply["source"], 2);
+    EXPECT_EQ(reply["code"], 0x16);
+    EXPECT_EQ(reply["meaning"].get<std::string>().rfind("clock 2005-01-01T00:00:00", 0), 0u)
+        << reply.dump();
+}
+
+TEST_F(Qarnctl, BadInputIsAUsageErrorAndSendsNothing) {
+    std::string unreadable = (directory / "missing.txt").string();
+    std::string notAList = File("bad.txt", "12 x3\n");
+    const std::vector<std::vector<std::string>> cases = {
+        {"frobnicate"},
+        {"status", "65536"},
+        {"status", "-1"},
+        {"records", "2", "--from", "2023-02-29"},
+        {"clock", "set", "--time", "2024-13-01T00:00"},
+        {"raw", "2", "0x16", "abc"},
+        {"raw", "2", "0x05"},
+        {"list", "download", "white", "2", unreadable},
+        {"list", "download", "white", "2", notAList},
+        {"card", "write", "2", "--password", "12a4"},
+        {"card", "money", "2", "--add", "1.234"},
+        {"title", "2", "this title is far too long for three lines of sixteen chars"},
+    };
+    for (const auto& words : cases) {
+        std::vector<std::string> argv = {"qarnctl", "--port", simulator.PortName()};
+        argv.insert(argv.end(), words.begin(), words.end());
+        std::vector<const char*> pointers;
+        for (const std::string& word : argv)
+            pointers.push_back(word.c_str());
+        std::ostringstream out, err;
+        int status =
+            qarnctl::RunQarnctl(static_cast<int>(pointers.size()), pointers.data(), out, err);
+        std::string message = err.str();
+        EXPECT_EQ(status, 2) << words[0] << " " << message;
+        EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    }
+    EXPECT_TRUE(simulator.ReceivedFrames().empty());
+    EXPECT_EQ(Run({"--help"}).status, 0);
+
+    Outcome closed = Run({"--port", (directory / "no-such-port").string(), "status", "2"}, false);
+    EXPECT_EQ(closed.status, 1);
+    EXPECT_NE(closed.err.find("no-such-port: No such file or directory"), std::string::npos)
+        << closed.err;
+}
+
+} // namespace

@@ -1,0 +1,90 @@
+#include "session.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "embedded_line.h"
+#include "qarn.h"
+
+namespace qarnctl {
+
+namespace {
+
+constexpr char kDefaultLineSettings[] = "baud=9600,parity=E,data=8,stop=1";
+
+// The device path part of a settings text, for messages.
+std::string PortPath(const std::string& settings) {
+    if (!settings.empty() && settings[0] == '/') return settings.substr(0, settings.find(':'));
+    return settings.substr(0, 4);
+}
+
+} // namespace
+
+std::string PortSettings(const std::string& port) {
+    if (port.find(':') != std::string::npos) return port;
+    return port + ":" + kDefaultLineSettings;
+}
+
+Session::Session() = default;
+
+Session::~Session() {
+    if (device_) {
+        DisConnectPort(device_);
+        CloseDevice(device_);
+    }
+    if (window_) DestroyNotifyWindow(window_);
+}
+
+bool Session::Open(const LineOptions& options, std::ostream& err) {
+    host_ = options.host;
+    std::string port = options.port;
+    if (port.empty()) {
+        embedded_ = std::make_unique<EmbeddedLine>();
+        if (!embedded_->Start()) {
+            err << "qarnctl: the embedded simulated line cannot start\n";
+            return false;
+        }
+        port = embedded_->PortName();
+        err << "qarnctl: no --port given: using an embedded simulated line with terminals "
+            << EmbeddedLine::Terminals() << " on " << port << "\n";
+    }
+    settings_ = PortSettings(port);
+    window_ = CreateNotifyWindow(&Session::Notify, this);
+    device_ = window_ ? OpenDevice(host_, window_) : 0;
+    if (!device_) {
+        err << "qarnctl: the library cannot open a device object\n";
+        return false;
+    }
+    SetWaitTime(device_, options.waitMilliseconds);
+    SetCommKey(device_, options.key.c_str());
+    SetInnerCmd(device_, options.internalCommands ? 1 : 0);
+    if (options.log) SetAddLog(device_, 1);
+    errno = 0;
+    if (ConnectPort(device_, settings_.c_str()) != 1) {
+        int reason = errno;
+        err << "qarnctl: cannot open " << PortPath(settings_) << ": "
+            << (reason != 0 ? std::strerror(reason) : "not a usable serial port") << "\n";
+        return false;
+    }
+    return true;
+}
+
+CommandReply Session::Run(int terminal, int code, void* params) {
+    CommandReply reply;
+    int command = StartQARNCommand(device_, terminal, code, params, 0);
+    if (!command) return reply;
+    reply.started = true;
+    reply.result = GetCmdResult(command);
+    int size = GetSizeOfData(command);
+    reply.data.resize(static_cast<size_t>(size > 0 ? size : 0));
+    GetData(command, reply.data.data(), static_cast<int>(reply.data.size()));
+    EndQARNCommand(command);
+    return reply;
+}
+
+void Session::Notify(int message, int, int, void* user) {
+    auto* session = static_cast<Session*>(user);
+    if (session->onNotification) session->onNotification(message);
+}
+
+} // namespace qarnctl
