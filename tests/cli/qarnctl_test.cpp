@@ -54,10 +54,7 @@ class Qarnctl : public ::testing::Test {
     // Runs qarnctl on the simulated line with --json; the JSON document is parsed when it is one.
     Outcome Run(std::initializer_list<std::string> arguments, bool onLine = true) {
         std::vector<std::string> words = {"qarnctl", "--quiet", "--wait", "300", "--json"};
-        // A pty carries no parity bit, so the line is opened without one.
-        if (onLine)
-            words.insert(words.end(),
-                         {"--port", simulator.PortName() + ":baud=9600,parity=N,data=8,stop=1"});
+        if (onLine) words.insert(words.end(), {"--port", simulator.PortName()});
         words.insert(words.end(), arguments);
         std::vector<const char*> argv;
         for (const std::string& word : words)
@@ -289,7 +286,7 @@ TEST_F(Qarnctl, BadInputIsAUsageErrorAndSendsNothing) {
         {"title", "2", "this title is far too long for three lines of sixteen chars"},
     };
     for (const auto& words : cases) {
-        std::vector<std::string> argv = {"qarnctl", "--port", simulator.PortName()};
+        std::vector<std::string> argv = {"qarnctl", "--quiet", "--port", simulator.PortName()};
         argv.insert(argv.end(), words.begin(), words.end());
         std::vector<const char*> pointers;
         for (const std::string& word : argv)

@@ -9,6 +9,7 @@ namespace qarnctl {
 bool Context::OpenLine() {
     if (session_) return true;
     session_ = std::make_unique<Session>();
+    line.announce = !quiet;
     if (session_->Open(line, err)) return true;
     session_.reset();
     return false;

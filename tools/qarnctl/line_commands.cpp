@@ -72,7 +72,9 @@ int Search(Context& context) {
     report.json["command"] = context.commandName;
     report.SetResult(reply.result);
     report.json["terminals"] = found;
-    report.Field("found", std::to_string(found.size()) + " terminal(s)");
+    report.Field("found", std::to_string(found.size()) +
+                              " terminal(s); a search listens until its "
+                              "wait time ends, so its result is a time-out");
     report.columns = {"terminal"};
     for (int address : found)
         report.rows.push_back({Address(address)});

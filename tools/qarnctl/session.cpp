@@ -66,6 +66,9 @@ bool Session::Open(const LineOptions& options, std::ostream& err) {
             << (reason != 0 ? std::strerror(reason) : "not a usable serial port") << "\n";
         return false;
     }
+    // The settings text in full, so that every key it holds (speed, framing, line driver)
+    // shows as the library took it.
+    if (options.announce && !embedded_) err << "qarnctl: port " << settings_ << "\n";
     return true;
 }
 

@@ -19,7 +19,8 @@ struct LineOptions {
     int waitMilliseconds = 500;
     std::string key = "58213094";
     bool internalCommands = false;
-    bool log = false; // the communication log in the current directory
+    bool log = false;     // the communication log in the current directory
+    bool announce = true; // tell the port and its settings on stderr
 };
 
 struct CommandReply {
