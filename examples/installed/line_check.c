@@ -13,7 +13,8 @@ static void CountFrames(int message, int wParam, int lParam, void* user) {
     if (message == WM_HDLC_FRAME) ++*(int*)user;
 }
 
-/* Runs one command; copies at most capacity bytes of its data. Returns its result, -1 if refused. */
+/* Runs one command; copies at most capacity bytes of its data. Returns its result, -1 if refused.
+ */
 static int Run(int device, int terminal, int code, void* data, int capacity, int* size) {
     int command = StartQARNCommand(device, terminal, code, NULL, 0);
     if (!command) return -1;

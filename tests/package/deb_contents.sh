@@ -20,8 +20,8 @@ dpkg -c "$deb" | awk '{ print $6 }' >"$work/files"
 expected=(./usr/lib/libqarn.so "./usr/lib/libqarn.so.$version" ./usr/lib/libqarn.so.4
     ./usr/include/qarn.h ./usr/lib/cmake/qarn/qarnConfig.cmake ./usr/lib/cmake/qarn/qarnTargets.cmake
     ./usr/lib/pkgconfig/qarn.pc ./usr/share/man/man3/qarn.3.gz ./usr/share/man/man3/StartQARNCommand.3.gz
-    ./usr/share/man/man3/CreateNotifyWindow.3.gz ./usr/share/man/man1/dmsim.1.gz)
-for tool in ${tools//,/ }; do expected+=("./usr/bin/$tool"); done
+    ./usr/share/man/man3/CreateNotifyWindow.3.gz)
+for tool in ${tools//,/ }; do expected+=("./usr/bin/$tool" "./usr/share/man/man1/$tool.1.gz"); done
 for file in "${expected[@]}"; do
     grep -qx -- "$file" "$work/files" || fail "$file is not in the package"
 done

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # man_pages.sh SOURCE PAGES: every function that include/qarn.h declares has its reference page,
-# every section-3 page but the qarn overview names such a function, and every built page renders
-# under man without a warning.
+# every section-3 page but the qarn overview names such a function, every section-3 page is
+# built, and every built page renders under man without a warning.
 set -euo pipefail
+shopt -s nullglob
 source=$1 pages=$2
 fail() {
     echo "FAIL: $*" >&2
@@ -19,7 +20,10 @@ count=0
 for scd in "$source"/docs/reference/*.scd "$source"/docs/tools/*.scd; do
     name=${scd##*/}
     page=$pages/${name%.scd}.gz
-    [[ -f $page ]] || fail "${name%.scd} was not built"
+    if [[ ! -f $page ]]; then
+        [[ $name == *.1.scd ]] && continue # a tool this build does not make
+        fail "${name%.scd} was not built"
+    fi
     rendered=$(MANWIDTH=80 man --warnings -l "$page" 2>"$pages/.warnings") || fail "man -l ${page##*/}"
     [[ ! -s $pages/.warnings ]] || fail "${page##*/}: $(cat "$pages/.warnings")"
     title=${name%%.*}
