@@ -24,9 +24,9 @@ for tool in ${tools//,/ }; do expected+=("bin/$tool"); done
 for file in "${expected[@]}"; do
     [[ -e $prefix/$file ]] || fail "$file is not installed"
 done
-for header in "$source"/include/*; do
-    cmp -s "$header" "$prefix/include/${header##*/}" || fail "include/${header##*/} is not installed"
-done
+while read -r header; do
+    cmp -s "$source/include/$header" "$prefix/include/$header" || fail "include/$header is not installed"
+done < <(cd "$source/include" && find . -type f -name '*.h*')
 grep -q 'SONAME.*\[libqarn\.so\.4\]' <<<"$(readelf -d "$prefix/lib/libqarn.so")" || fail "soname is not libqarn.so.4"
 exported=$(nm -D --defined-only "$prefix/lib/libqarn.so" | awk '$2 == "T" { print $3 }' | sort | tr '\n' ' ')
 declared=$(sed -nE 's/^QARN_API[^(]*[ *]([A-Za-z_][A-Za-z0-9_]*)\(.*/\1/p' "$source/include/qarn.h" | sort | tr '\n' ' ')
@@ -39,6 +39,9 @@ read -r cflags < <(pkg-config --cflags qarn)
 [[ $cflags == "-I$prefix/include" ]] || fail "pkg-config --cflags: $cflags"
 mkdir "$work/pkg-config"
 make -s -C "$work/pkg-config" -f "$source/examples/installed/Makefile" >/dev/null
+# The installed headers stand on their own, the C++ ones included.
+printf '#include <qarn.hpp>\n#include <qarn_layouts.h>\nint main() { return 0; }\n' |
+    c++ -std=c++17 -x c++ - -o "$work/headers" $(pkg-config --cflags --libs qarn) || fail "the installed headers do not build"
 
 "$prefix/bin/dmsim" --terminals 2,3 --ignore-stdin >"$work/dmsim.out" 2>&1 </dev/null &
 simulator=$!
