@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # consumers.sh BUILD SOURCE TOOLS: installs BUILD into a temporary prefix, checks what landed
 # there, builds examples/installed against it through find_package(qarn) and through
-# pkg-config, and runs both programs against the installed simulator.
+# pkg-config, and runs both programs, and the installed qarnctl, against the installed simulator.
 set -euo pipefail
 build=$1 source=$2 tools=$3
 work=$(mktemp -d)
@@ -59,4 +59,8 @@ for program in "$work/cmake/line_check" "$work/pkg-config/line_check"; do
     LD_LIBRARY_PATH=$prefix/lib "$program" "$port" >"$work/out" 2>&1 || { cat "$work/out"; fail "$program exit $?"; }
     grep -q "^search: result [0-9]*, 2 terminal(s)$" "$work/out" || { cat "$work/out"; fail "$program search"; }
 done
+if [[ -x $prefix/bin/qarnctl ]]; then
+    LD_LIBRARY_PATH=$prefix/lib "$prefix/bin/qarnctl" --port "$port" --json status 3 >"$work/out" 2>&1 ||
+        { cat "$work/out"; fail "the installed qarnctl"; }
+fi
 echo "installed into a temporary prefix; both consumers built and ran against the simulator"
