@@ -185,7 +185,8 @@ int Collect(Context& context, const RecordOptions& options) {
     CommandReply last = range;
     int collected = 0;
     {
-        Progress progress(context.err, context.ShowProgress(), "records", found.count);
+        Progress progress(context.err, context.ShowProgress() && found.count > 0, "records",
+                          found.count);
         while (collected < found.count) {
             int asked = std::min({options.batch, found.count - collected, kMostPerRequest});
             QarnRecordRequest batch = {found.first + collected, asked};
