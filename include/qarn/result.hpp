@@ -95,10 +95,11 @@ template <class T> class Result {
 
     T& value() & { return Check(), *value_; }
     const T& value() const& { return Check(), *value_; }
-    T&& value() && { return Check(), std::move(*value_); }
+    // By value, so that `for (auto& x : device.records(2).value())` holds no dangling reference.
+    T value() && { return Check(), std::move(*value_); }
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }
-    T&& operator*() && { return std::move(*this).value(); }
+    T operator*() && { return std::move(*this).value(); }
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
 

@@ -1,0 +1,24 @@
+"""qarn: the driver library for IC-card terminals on an RS-485 line, from Python.
+
+    import qarn
+    with qarn.Line("/dev/ttyUSB0", baud=9600, parity="E") as line:
+        for terminal in line.search_online():
+            print(terminal, line.status(terminal).time)
+
+The library (libqarn.so) is found through QARN_LIBRARY, beside this package, or by the
+system's loader, when the first Line is made."""
+
+from ._library import library, library_path
+from .errors import (Error, LinkError, PortError, Refused, TerminalError, TimeOut, WrongReply,
+                     WrongThread, result_name)
+from .line import Line, edition, write_list_file
+from .simulator import Simulator
+from .values import (Card1, Card2, Card3, Card254, CardId, ListCounts, LongRecord, Money,
+                     Property, Record, RecordRange, Status, SystemProperty)
+
+__all__ = [
+    "Card1", "Card2", "Card3", "Card254", "CardId", "Error", "Line", "LinkError", "ListCounts",
+    "LongRecord", "Money", "PortError", "Property", "Record", "RecordRange", "Refused",
+    "Simulator", "Status", "SystemProperty", "TerminalError", "TimeOut", "WrongReply",
+    "WrongThread", "edition", "library", "library_path", "result_name", "write_list_file",
+]

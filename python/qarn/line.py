@@ -1,0 +1,569 @@
+"""qarn.Line: one serial line with its device object, a method per command."""
+
+from __future__ import annotations
+
+import ctypes
+import os
+import struct
+import threading
+from datetime import date, datetime
+from typing import Callable, Iterable, Optional, Sequence, Union
+
+from . import layouts
+from ._library import NotifyProc, library
+from .errors import Error, PortError, Refused, WrongReply, WrongThread, error_for, result_name
+from .values import (Card1, Card2, Card3, Card254, CardId, ListCounts, LongRecord, Money,
+                     Property, Record, RecordRange, Status, SystemProperty, LAYOUT_OF,
+                     from_layout, to_layout)
+
+TRANSMITTED, ACKNOWLEDGED, DATA_READY, NO_RECORDS, TIMEOUT = 0, 8, 13, 14, 5
+WM_HDLC_SENT = 0x0D65
+LIST_WHITE, LIST_BLACK = 0xBB, 0xAA
+RECORDS_PER_REQUEST = 32
+
+Progress = Callable[[int, int], None]
+Key = bytes  # 8 bytes
+AnyRecord = Union[Record, LongRecord]
+AnyCard = Union[Card1, Card2, Card3, Card254]
+
+
+def write_list_file(path: Union[str, os.PathLike], kind: str, numbers: Iterable[int]) -> None:
+    """Writes a card list file: kind "white" or "black", each number as 10 BCD digits."""
+    data = bytearray([_list_marker(kind)])
+    for number in numbers:
+        if not 0 <= number <= 0xFFFFFFFF:
+            raise ValueError(f"card number {number} does not fit 32 bits")
+        data += bytes.fromhex(f"{number:010d}")
+    with open(path, "wb") as file:
+        file.write(data)
+
+
+def _list_marker(kind: str) -> int:
+    if kind not in ("white", "black"):
+        raise ValueError(f"list kind {kind!r} is neither 'white' nor 'black'")
+    return LIST_WHITE if kind == "white" else LIST_BLACK
+
+
+def _key_text(key: Key) -> bytes:
+    if not isinstance(key, (bytes, bytearray)) or len(key) != 8:
+        raise ValueError("a key is 8 bytes")
+    return bytes(key).hex().upper().encode()
+
+
+def _records(data: bytes) -> list[AnyRecord]:
+    # Short records hold the year's high byte (7 or 8) at byte 5, long ones a code character;
+    # the size alone cannot tell 3 short records from 2 long ones.
+    long_size, short_size = ctypes.sizeof(layouts.QarnLongRecord), ctypes.sizeof(layouts.QarnRecord)
+    is_long = bool(data) and len(data) % long_size == 0 and (len(data) % short_size != 0
+                                                             or data[5] > 8)
+    layout, kind = ((layouts.QarnLongRecord, LongRecord) if is_long
+                    else (layouts.QarnRecord, Record))
+    size = ctypes.sizeof(layout)
+    return [from_layout(kind, layout.from_bytes(data, at))
+            for at in range(0, len(data) - size + 1, size)]
+
+
+class Line:
+    """A serial line and the device object on it, as a context manager:
+
+        with qarn.Line("/dev/ttyUSB0", baud=9600, parity="E") as line:
+            print(line.status(2))
+
+    A Line belongs to the thread that made it: the library runs its notifications, timer and
+    waits on that thread, so every method called from another thread raises qarn.WrongThread.
+    Commands run one at a time; each method raises the qarn.Error of its result when the
+    command does not succeed (qarn.TimeOut, qarn.LinkError, qarn.TerminalError, ...)."""
+
+    def __init__(self, path: str, baud: int = 9600, parity: str = "E", data_bits: int = 8,
+                 stop_bits: float = 1, host: int = 1, wait_time: int = 500,
+                 comm_key: Optional[str] = None) -> None:
+        if not (path.startswith("/") and ":" not in path and "\0" not in path) and not (
+                len(path) == 4 and path.startswith("COM") and path[3] in "123456789"):
+            raise ValueError(f"port {path!r} is neither a device path nor COM1 to COM9")
+        if parity not in ("N", "E", "O", "M", "S"):
+            raise ValueError("parity must be N, E, O, M or S")
+        if baud <= 0 or data_bits not in (5, 6, 7, 8) or stop_bits not in (1, 1.5, 2):
+            raise ValueError("baud must be above 0, data bits 5 to 8, stop bits 1, 1.5 or 2")
+        if not 0 <= host <= 0xFFFF:
+            raise ValueError(f"host address {host} is out of range")
+        self._lib = library()
+        self._owner = threading.get_ident()
+        self._progress: Optional[Progress] = None
+        self._sent = self._total = 0
+        self._proc = NotifyProc(self._notified)  # kept: the library calls it
+        self._window = self._lib.CreateNotifyWindow(self._proc, None)
+        self._device = self._lib.OpenDevice(host, self._window) if self._window else 0
+        if not self._device:
+            self._release()
+            raise Error("the device object was not made")
+        self._lib.SetWaitTime(self._device, wait_time)
+        if comm_key is not None:
+            self.set_comm_key(comm_key)
+        stop = {1: "1", 1.5: "1.5", 2: "2"}[stop_bits]
+        settings = f"{path}:baud={baud},parity={parity},data={data_bits},stop={stop}"
+        if self._lib.ConnectPort(self._device, settings.encode()) != 1:
+            self._release()
+            raise PortError(f"cannot open the port {path}")
+        self.path = path
+
+    # Lifetime.
+    def close(self) -> None:
+        """Closes the port and the device object; the line can be opened again at once.
+        Closing a closed line does nothing."""
+        if threading.get_ident() != self._owner:
+            raise WrongThread("a qarn.Line belongs to the thread that made it; it cannot be "
+                              "closed from another thread")
+        self._release()
+
+    def _release(self) -> None:
+        if getattr(self, "_device", 0):
+            self._lib.CloseDevice(self._device)
+            self._device = 0
+        if getattr(self, "_window", 0):
+            self._lib.DestroyNotifyWindow(self._window)
+            self._window = 0
+
+    def __enter__(self) -> "Line":
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        self.close()
+
+    @property
+    def closed(self) -> bool:
+        return not self._device
+
+    def _check(self) -> None:
+        if threading.get_ident() != self._owner:
+            raise WrongThread("a qarn.Line belongs to the thread that made it; it was used "
+                              "from another thread")
+        if not self._device:
+            raise Error("the line is closed")
+
+    def _notified(self, message: int, _w: int, _device: int, _user: object) -> None:
+        if message == WM_HDLC_SENT and self._progress and self._total > 0:
+            # A retransmission counts too; the last step waits for the command's end.
+            self._sent = min(self._sent + 1, self._total - 1)
+            self._progress(self._sent, self._total)
+
+    # Settings.
+    def set_wait_time(self, milliseconds: int) -> None:
+        self._check()
+        if milliseconds <= 0:
+            raise ValueError("the wait time must be above 0")
+        self._lib.SetWaitTime(self._device, milliseconds)
+
+    def set_comm_key(self, key_text: str) -> None:
+        self._check()
+        if len(key_text) != 8 or "\0" in key_text:
+            raise ValueError("the key text must be 8 characters")
+        self._lib.SetCommKey(self._device, key_text.encode("latin-1"))
+
+    def set_host_address(self, address: int) -> None:
+        self._check()
+        if not 0 <= address <= 0xFFFF:
+            raise ValueError(f"host address {address} is out of range")
+        self._lib.SetMyAddress(self._device, address)
+
+    def set_big5_terminals(self, on: bool) -> None:
+        """Card names and titles converted between GB2312 (host) and Big5 (terminal)."""
+        self._check()
+        self._lib.SetInnerCode(self._device, int(on))
+
+    def set_internal_commands(self, on: bool) -> None:
+        """Admits the program download, serial number and inner setting commands."""
+        self._check()
+        self._lib.SetInnerCmd(self._device, int(on))
+
+    def set_logging(self, on: bool) -> None:
+        self._check()
+        self._lib.SetAddLog(self._device, int(on))
+
+    @property
+    def connected(self) -> bool:
+        self._check()
+        return self._lib.IsConnect(self._device) == 1
+
+    # Any command.
+    def run(self, terminal: int, code: int, params: bytes = b"",
+            successes: Sequence[int] = (ACKNOWLEDGED, DATA_READY, TRANSMITTED)) -> bytes:
+        """Runs a command by its code with a raw parameter block; its data, or the Error of its
+        result when the result is not one of the successes."""
+        return self._run(terminal, code, params, successes)[1]
+
+    def _run(self, terminal: int, code: int, params: bytes,
+             successes: Sequence[int]) -> tuple[int, bytes]:
+        self._check()
+        if not 0 <= terminal <= 0xFFFF:
+            raise ValueError(f"terminal address {terminal} is out of range")
+        block = ctypes.create_string_buffer(bytes(params), max(len(params), 1))
+        what = f"command 0x{code:02X} to terminal 0x{terminal:04X}"
+        handle = self._lib.StartQARNCommand(self._device, terminal, code,
+                                            block if params else None, 0)
+        if not handle:
+            raise Refused(f"{what} was refused: not admitted, another command is open, or "
+                          "its frame cannot be built")
+        try:
+            result = self._lib.GetCmdResult(handle)
+            size = self._lib.GetSizeOfData(handle)
+            data = ctypes.create_string_buffer(max(size, 1))
+            if self._lib.GetData(handle, data, size) != 1:
+                size = 0
+        finally:
+            self._lib.EndQARNCommand(handle)
+        if result not in successes:
+            raise error_for(result, f"{what}: {result_name(result)} (result {result})")
+        return result, data.raw[:size]
+
+    def _ack(self, terminal: int, code: int, params: bytes = b"") -> None:
+        self._run(terminal, code, params, (ACKNOWLEDGED,))
+
+    def _sent_only(self, terminal: int, code: int, params: bytes = b"") -> None:
+        self._run(terminal, code, params, (TRANSMITTED,))
+
+    def _data(self, terminal: int, code: int, params: bytes, layout: type) -> layouts.Layout:
+        data = self._run(terminal, code, params, (DATA_READY,))[1]
+        if len(data) != ctypes.sizeof(layout):
+            raise WrongReply(f"{len(data)} bytes of data are not a {layout.__name__}")
+        return layout.from_bytes(data)
+
+    # Clocks and addresses: broadcasts, which no terminal answers.
+    def adjust_time(self) -> None:
+        """Sets every terminal's clock to the host's."""
+        self._sent_only(0, 0x01)
+
+    def set_time(self, when: datetime) -> None:
+        """Sets every terminal's clock to the given time."""
+        weekday = when.isoweekday() % 7 + 1  # 1 Sunday to 7 Saturday
+        clock = layouts.QarnClock(when.year, when.month, when.day, when.hour, when.minute,
+                                  when.second, weekday)
+        self._sent_only(0, 0x0A, bytes(clock))
+
+    def set_address(self, identity: int, address: int) -> None:
+        """The terminal whose identity this is takes the new address."""
+        if not 0 <= address <= 0xFFFF:
+            raise ValueError(f"address {address} is out of range")
+        self._ack(0, 0x02, bytes(layouts.QarnAddressChange(identity, address)))
+
+    def search(self) -> int:
+        """The address of the one terminal that answers."""
+        return self._data(0, 0x03, b"", layouts.QarnSearchReply).address
+
+    def search_online(self) -> list[int]:
+        """The address of every terminal that answers within the wait time, in order."""
+        data = self._run(0, 0x04, b"", (DATA_READY, TIMEOUT))[1]
+        found = layouts.QarnSearchList.from_bytes(data)
+        return list(found.address[:max(0, min(found.count, layouts.SEARCH_CAPACITY))])
+
+    # Records.
+    def realtime(self, terminal: int, count: int = 0) -> list[AnyRecord]:
+        if not 0 <= count <= 255:
+            raise ValueError("the record count must be 0 to 255")
+        return self._records(terminal, 0x06, bytes(layouts.QarnValue(count)))
+
+    def _records(self, terminal: int, code: int, params: bytes) -> list[AnyRecord]:
+        return _records(self._run(terminal, code, params, (DATA_READY, NO_RECORDS))[1])
+
+    def records(self, terminal: int, range: Optional[RecordRange] = None) -> list[AnyRecord]:
+        """Every record of the range (all records, by record_range(), without one), asked
+        for RECORDS_PER_REQUEST at a time until the range ends or the terminal has no more."""
+        return self._collect(terminal, 0x10, range or self.record_range(terminal))
+
+    def backup_records(self, terminal: int, range: RecordRange) -> list[AnyRecord]:
+        return self._collect(terminal, 0x36, range)
+
+    def _collect(self, terminal: int, code: int, range: RecordRange) -> list[AnyRecord]:
+        if range.first < 0 or range.count < 0 or range.first > 0xFFFF:
+            raise ValueError(f"record range {range} is out of range")
+        found: list[AnyRecord] = []
+        first, left = range.first, range.count
+        while left > 0 and first <= 0xFFFF:
+            request = layouts.QarnRecordRequest(first, min(left, RECORDS_PER_REQUEST))
+            chunk = self._records(terminal, code, bytes(request))
+            if not chunk:
+                break
+            found += chunk
+            first += len(chunk)
+            left -= len(chunk)
+        return found
+
+    def record_range(self, terminal: int,
+                     dates: Optional[tuple[date, date]] = None) -> RecordRange:
+        """Where the records begin and how many there are: all, or those between two dates."""
+        request = layouts.QarnRecordRangeRequest()
+        if dates:
+            start, end = dates
+            request = layouts.QarnRecordRangeRequest(1, start.year, start.month, start.day,
+                                                     end.year, end.month, end.day)
+        return from_layout(RecordRange, self._data(terminal, 0x11, bytes(request),
+                                                   layouts.QarnRecordRange))
+
+    def current_index(self, terminal: int) -> int:
+        return self._data(terminal, 0x1E, b"", layouts.QarnRecordIndex).index
+
+    def set_write_pointer(self, terminal: int, value: int) -> None:
+        self._ack(terminal, 0x1A, bytes(layouts.QarnValue(value)))
+
+    def take_records(self, terminal: int, count: int) -> None:
+        """Marks the oldest records as taken; confirm_taken() erases them."""
+        self._ack(terminal, 0x1C, bytes(layouts.QarnValue(count)))
+
+    def confirm_taken(self, terminal: int) -> None:
+        self._sent_only(terminal, 0x1D)
+
+    def init_pointer(self, terminal: int) -> None:
+        self._ack(terminal, 0x84)
+
+    # Properties and status.
+    def property(self, terminal: int) -> Property:
+        return from_layout(Property, self._data(terminal, 0x13, b"", layouts.QarnProperty))
+
+    def set_property(self, terminal: int, item: int, value: int) -> None:
+        self._ack(terminal, 0x12, bytes(layouts.QarnSetting(item, value)))
+
+    def system_property(self, terminal: int) -> SystemProperty:
+        return from_layout(SystemProperty,
+                           self._data(terminal, 0x15, b"", layouts.QarnSystemProperty))
+
+    def set_system_property(self, terminal: int, item: int, value: int) -> None:
+        self._ack(terminal, 0x14, bytes(layouts.QarnSetting(item, value)))
+
+    def status(self, terminal: int) -> Status:
+        return from_layout(Status, self._data(terminal, 0x16, b"", layouts.QarnStatus))
+
+    def list_counts(self, terminal: int) -> ListCounts:
+        return from_layout(ListCounts, self._data(terminal, 0x17, b"", layouts.QarnListCounts))
+
+    def set_time_slots(self, terminal: int, slots: Sequence[tuple[int, int, int]]) -> None:
+        """Up to 20 time slots of (hour, minute, value)."""
+        if len(slots) > 20:
+            raise ValueError("at most 20 time slots")
+        block = layouts.QarnTimeSlots()
+        for i, (hour, minute, value) in enumerate(slots):
+            block.slot[i].hour, block.slot[i].minute, block.slot[i].value = hour, minute, value
+        self._ack(terminal, 0x18, bytes(block))
+
+    def set_card_times(self, terminal: int, lead: int,
+                       windows: Sequence[tuple[int, int, int, int]]) -> None:
+        """Up to 8 windows of (start hour, start minute, end hour, end minute)."""
+        if len(windows) > 8:
+            raise ValueError("at most 8 card time windows")
+        block = layouts.QarnCardTimes(lead)
+        for i, window in enumerate(windows):
+            w = block.window[i]
+            w.start_hour, w.start_minute, w.end_hour, w.end_minute = window
+        self._ack(terminal, 0x19, bytes(block))
+
+    def set_title(self, terminal: int, lines: Sequence[Union[str, bytes]]) -> None:
+        """Three lines of up to 16 characters for the terminal's display."""
+        if len(lines) != layouts.TITLE_LINES:
+            raise ValueError("a title has three lines")
+        data = b""
+        for line in lines:
+            raw = line if isinstance(line, bytes) else line.encode("latin-1")
+            if len(raw) > layouts.TITLE_WIDTH:
+                raise ValueError(f"title line {line!r} is longer than 16 characters")
+            data += raw.ljust(layouts.TITLE_WIDTH, b" ")
+        self._ack(terminal, 0x86, data)
+
+    def init_property(self, terminal: int) -> None:
+        self._ack(terminal, 0x83)
+
+    def init_terminal(self, terminal: int) -> None:
+        self._ack(terminal, 0x85)
+
+    # Signals and the lock.
+    def beep(self, terminal: int, value: int = 1) -> None:
+        self._ack(terminal, 0x1B, bytes(layouts.QarnValue(value)))
+
+    def open_lock(self, terminal: int, value: int = 1) -> None:
+        self._ack(terminal, 0xA4, bytes(layouts.QarnValue(value)))
+
+    def test(self, terminal: int, count: int) -> None:
+        """The test frame: count bytes 0, 1, 2, ..."""
+        if not 0 <= count <= 4000:
+            raise ValueError("the test byte count must be 0 to 4000")
+        self._ack(terminal, 0x80, bytes(layouts.QarnValue(count)))
+
+    # The card in the terminal's reader.
+    def read_card1(self, terminal: int) -> Card1:
+        return self._read_card(terminal, Card1, 1)
+
+    def read_card2(self, terminal: int) -> Card2:
+        return self._read_card(terminal, Card2, 2)
+
+    def read_card3(self, terminal: int) -> Card3:
+        return self._read_card(terminal, Card3, 3)
+
+    def read_card254(self, terminal: int) -> Card254:
+        return self._read_card(terminal, Card254, 254)
+
+    def _read_card(self, terminal: int, kind: type, sub_code: int) -> AnyCard:
+        entry = self._data(terminal, 0x60, bytes(layouts.QarnValue(sub_code)), LAYOUT_OF[kind])
+        return from_layout(kind, entry)
+
+    def write_card(self, terminal: int, card: AnyCard) -> None:
+        """Writes the card in its layout; the sub-code comes from the layout."""
+        self._ack(terminal, 0x61, bytes(to_layout(self._with_sub_code(card))))
+
+    def update_card(self, terminal: int, card: Card1) -> None:
+        if type(card) is not Card1:
+            raise TypeError("update_card takes a Card1")
+        self._ack(terminal, 0x66, bytes(to_layout(self._with_sub_code(card))))
+
+    @staticmethod
+    def _with_sub_code(card: AnyCard) -> AnyCard:
+        codes = {Card1: 1, Card2: 2, Card3: 3, Card254: 254}
+        if type(card) not in codes:
+            raise TypeError("a card is a Card1, Card2, Card3 or Card254")
+        card.sub_code = codes[type(card)]
+        return card
+
+    def read_card_id(self, terminal: int) -> CardId:
+        return from_layout(CardId, self._data(terminal, 0x64, b"", layouts.QarnCardId))
+
+    # Money, in hundredths; each returns the card's money afterwards.
+    def add_money(self, terminal: int, amount: int, attribute: int = 0) -> Money:
+        return self._money(terminal, 0x62, amount, attribute)
+
+    def dec_money(self, terminal: int, amount: int, attribute: int = 0) -> Money:
+        return self._money(terminal, 0x63, amount, attribute)
+
+    def read_money(self, terminal: int) -> Money:
+        return from_layout(Money, self._data(terminal, 0x67, bytes(layouts.QarnValue(2)),
+                                             layouts.QarnMoney))
+
+    def _money(self, terminal: int, code: int, amount: int, attribute: int) -> Money:
+        if not -0x7FFFFFFF <= amount <= 0x7FFFFFFF:
+            raise ValueError(f"amount {amount} does not fit 32 bits")
+        block = layouts.QarnMoney(2, amount, attribute)
+        return from_layout(Money, self._data(terminal, code, bytes(block), layouts.QarnMoney))
+
+    # Keys, each 8 bytes.
+    def init_card_key(self, terminal: int, lead: int, first: Key, second: Key) -> None:
+        self._ack(terminal, 0x65,
+                  struct.pack("=i16s16s", lead, _key_text(first), _key_text(second)))
+
+    def download_system_key(self, terminal: int, lead: int, keys: Sequence[Key],
+                            trailing: int) -> None:
+        self._ack(terminal, 0xA0, self._four_keys(lead, keys, trailing))
+
+    def update_card_key(self, terminal: int, lead: int, keys: Sequence[Key],
+                        trailing: int) -> None:
+        self._ack(terminal, 0x68, self._four_keys(lead, keys, trailing))
+
+    @staticmethod
+    def _four_keys(lead: int, keys: Sequence[Key], trailing: int) -> bytes:
+        if len(keys) != 4:
+            raise ValueError("four keys are needed")
+        return struct.pack("=i64si", lead, b"".join(_key_text(k) for k in keys), trailing)
+
+    def download_user_key(self, terminal: int, lead: int, first: Key, second: Key) -> None:
+        _key_text(first)  # checks the length
+        _key_text(second)
+        self._ack(terminal, 0xA1, struct.pack("=i8s8s", lead, bytes(first), bytes(second)))
+
+    def write_system_card(self, terminal: int, keys: Sequence[Key], middle: int,
+                          more: Sequence[Key]) -> None:
+        """Four keys, a middle value and two more keys."""
+        if len(keys) != 4 or len(more) != 2:
+            raise ValueError("four keys and two more keys are needed")
+        self._ack(terminal, 0xC8, struct.pack(
+            "=64si32s", b"".join(_key_text(k) for k in keys), middle,
+            b"".join(_key_text(k) for k in more)))
+
+    def load_system_key(self, terminal: int, lead: int, key: Key) -> None:
+        self._ack(terminal, 0xC9, struct.pack("=i16s", lead, _key_text(key)))
+
+    def init_keys(self, terminal: int) -> None:
+        self._ack(terminal, 0xCA)
+
+    # Card lists.
+    def reset_white_list(self, terminal: int) -> None:
+        self._ack(terminal, 0x81, bytes(layouts.QarnValue(0)))
+
+    def reset_black_list(self, terminal: int) -> None:
+        self._ack(terminal, 0x82, bytes(layouts.QarnValue(0)))
+
+    def add_black_card(self, terminal: int, number: int) -> None:
+        self._ack(terminal, 0xA3, struct.pack("=I", number))
+
+    def download_list(self, terminal: int, kind: str, path: Union[str, os.PathLike],
+                      progress: Optional[Progress] = None) -> None:
+        """A list file (write_list_file) of the kind given, "white" or "black"; the file's
+        kind is checked before anything is sent. progress(done, total) counts frames."""
+        data = self._read(path)
+        frames = 0
+        if data:
+            if (len(data) - 1) % 5:
+                raise ValueError(f"{path}: not a list file: its size is not a marker and 5 "
+                                 "bytes a number")
+            if data[0] != _list_marker(kind):
+                raise ValueError(f"{path}: not a {kind} list file")
+            numbers = (len(data) - 1) // 5
+            frames = (1 if numbers <= 640 else 1 + (numbers - 640 + 703) // 704) + 1
+        self._download(terminal, 0xA2, path, frames, progress)
+
+    def set_grades(self, terminal: int, flag: bool, items: Sequence[int]) -> None:
+        if len(items) > 4000:
+            raise ValueError("at most 4000 grades")
+        self._ack(terminal, 0xA5, struct.pack(f"=ii{len(items)}i", int(flag), len(items),
+                                                *items))
+
+    # File downloads. The program download is an internal command (set_internal_commands).
+    def download_program(self, terminal: int, path: Union[str, os.PathLike],
+                         progress: Optional[Progress] = None) -> None:
+        data = self._read(path)
+        sizes = [3 + int(data[i + 1:i + 3] or b"0", 16) for i, c in enumerate(data) if c == 0x3A]
+        if not sizes:
+            raise ValueError(f"{path}: not a program file: it holds no record")
+        left, at, frames = len(sizes) - 1, 0, 3  # two lead-in frames and the closing frame
+        while left > 0:
+            most, taken, output = left // 2 + 1, 0, 0
+            while left > 0 and taken < most and output <= 2000:
+                output, at, taken, left = output + sizes[at], at + 1, taken + 1, left - 1
+            frames += 1
+        self._download(terminal, 0xC0, path, frames, progress)
+
+    def download_pages(self, terminal: int, path: Union[str, os.PathLike],
+                       progress: Optional[Progress] = None) -> None:
+        size = len(self._read(path))
+        pages = (size + 255) // 256
+        self._download(terminal, 0xC5, path, (pages + 7) // 8 + 1 if size else 0, progress)
+
+    @staticmethod
+    def _read(path: Union[str, os.PathLike]) -> bytes:
+        try:
+            with open(path, "rb") as file:
+                return file.read()
+        except OSError as error:
+            raise ValueError(f"{path}: cannot be read: {error.strerror}") from error
+
+    def _download(self, terminal: int, code: int, path: Union[str, os.PathLike], frames: int,
+                  progress: Optional[Progress]) -> None:
+        name = os.fsencode(path)
+        if b"\0" in name:
+            raise ValueError("a path cannot hold a NUL character")
+        self._progress, self._sent, self._total = progress, 0, frames
+        try:
+            self._ack(terminal, code, name + b"\0")
+        finally:
+            self._progress = None
+        if progress:
+            progress(frames, frames)
+
+    # Internal commands (set_internal_commands).
+    def set_serial_number(self, terminal: int, serial: int) -> None:
+        self._ack(terminal, 0xC7, struct.pack("=I", serial))
+
+    def set_inner_setting(self, terminal: int, value: int, text: bytes) -> None:
+        if len(text) > 10:
+            raise ValueError("at most 10 bytes")
+        self._ack(terminal, 0xCD, struct.pack("=i10s", value, text))
+
+
+def edition() -> str:
+    """The library's edition text."""
+    text = ctypes.create_string_buffer(8)
+    library().RecvEdition(text)
+    return text.raw[:7].decode("latin-1")

@@ -1,0 +1,243 @@
+"""What the commands return and take: dataclasses with the field names of the layouts, and
+their dates and times also as datetime values."""
+
+from __future__ import annotations
+
+import ctypes
+import datetime as dt
+from dataclasses import dataclass, field, fields
+from typing import Optional, TypeVar
+
+from . import layouts
+
+
+def _datetime(year: int, month: int, day: int, hour: int = 0, minute: int = 0,
+              second: int = 0) -> Optional[dt.datetime]:
+    # Terminals report what they hold, unchecked: month 15 is possible and has no datetime.
+    try:
+        return dt.datetime(year, month, day, hour, minute, second)
+    except ValueError:
+        return None
+
+
+def _date(year: int, month: int, day: int) -> Optional[dt.date]:
+    try:
+        return dt.date(year, month, day)
+    except ValueError:
+        return None
+
+
+@dataclass
+class Stamped:
+    year: int = 0
+    month: int = 0
+    day: int = 0
+    hour: int = 0
+    minute: int = 0
+    second: int = 0
+    flag_a: int = 0
+    flag_b: int = 0
+    terminal: int = 0
+    time: Optional[dt.datetime] = field(default=None, init=False)
+
+    def __post_init__(self) -> None:
+        self.time = _datetime(self.year, self.month, self.day, self.hour, self.minute,
+                              self.second)
+
+
+@dataclass
+class Record(Stamped):
+    """A record of a terminal that keeps short records."""
+    identifier: int = 0
+
+
+@dataclass
+class LongRecord(Stamped):
+    """A record of a terminal that keeps long records; code is right-aligned."""
+    code: str = ""
+    value24: int = 0
+    value32: int = 0
+    value16: int = 0
+    value8: int = 0
+
+
+@dataclass
+class RecordRange:
+    first: int = 0
+    count: int = 0
+
+
+@dataclass
+class ListCounts:
+    white: int = 0
+    black: int = 0
+
+
+@dataclass
+class Property:
+    bytes0_1: int = 0
+    bytes2_3: int = 0
+    bytes4_5: int = 0
+    byte6: int = 0
+    byte7: int = 0
+    byte8: int = 0
+    byte9: int = 0
+    byte10: int = 0
+    byte11: int = 0
+    byte12: int = 0
+    byte13: int = 0
+    byte14: int = 0
+    switch15: int = 0
+    switch16: int = 0
+    switch17: int = 0
+    byte18: int = 0
+    byte19: int = 0
+
+
+@dataclass
+class SystemProperty:
+    version: str = ""
+    value: int = 0
+    line_speed: int = 0
+    switch9: int = 0
+    switch10: int = 0
+    text1: str = ""
+    text2: str = ""
+
+
+@dataclass
+class Status:
+    year: int = 0
+    month: int = 0
+    day: int = 0
+    weekday: int = 0
+    hour: int = 0
+    minute: int = 0
+    second: int = 0
+    value: int = 0
+    time: Optional[dt.datetime] = field(default=None, init=False)
+
+    def __post_init__(self) -> None:
+        self.time = _datetime(self.year, self.month, self.day, self.hour, self.minute,
+                              self.second)
+
+
+@dataclass
+class Dated:
+    year: int = 2000
+    month: int = 1
+    day: int = 1
+    date: Optional[dt.date] = field(default=None, init=False)
+
+    def __post_init__(self) -> None:
+        self.date = _date(self.year, self.month, self.day)
+
+
+@dataclass
+class Card1(Dated):
+    """Card layout 1; write_card sets sub_code. Texts: record_code 7, password 4 digits,
+    name 8 bytes of double-byte text."""
+    sub_code: int = 1
+    number: int = 0
+    record_code: str = "       "
+    attribute1: int = 0
+    attribute2: int = 0
+    password: str = "0000"
+    name: bytes = b"        "
+
+
+@dataclass
+class Card2(Card1):
+    sub_code: int = 2
+    value16: int = 0
+
+
+@dataclass
+class Card3(Dated):
+    sub_code: int = 3
+    number: int = 0
+    record_code: str = "       "
+    password: str = "0000"
+    name: bytes = b"        "
+    attribute3: int = 0
+    attribute4: int = 0
+
+
+@dataclass
+class Card254:
+    sub_code: int = 254
+    number: int = 0
+    password: str = "0000"
+
+
+@dataclass
+class Money(Dated):
+    """The card's money in hundredths, with the date of its last transaction."""
+    sub_code: int = 2
+    amount: int = 0
+    attribute: int = 0
+    value16: int = 0
+
+
+@dataclass
+class CardId:
+    kind: int = 0
+    id: int = 0
+
+
+LAYOUT_OF = {
+    Record: layouts.QarnRecord,
+    LongRecord: layouts.QarnLongRecord,
+    RecordRange: layouts.QarnRecordRange,
+    ListCounts: layouts.QarnListCounts,
+    Property: layouts.QarnProperty,
+    SystemProperty: layouts.QarnSystemProperty,
+    Status: layouts.QarnStatus,
+    Card1: layouts.QarnCardLayout1,
+    Card2: layouts.QarnCardLayout2,
+    Card3: layouts.QarnCardLayout3,
+    Card254: layouts.QarnCardLayout254,
+    Money: layouts.QarnMoney,
+    CardId: layouts.QarnCardId,
+}
+
+Value = TypeVar("Value")
+
+
+def _is_text(layout: type, name: str) -> bool:
+    kind = dict(layout._fields_)[name]
+    return isinstance(kind, type) and issubclass(kind, ctypes.Array) and kind._type_ is ctypes.c_char
+
+
+def from_layout(kind: type[Value], entry: layouts.Layout) -> Value:
+    """The dataclass of a decoded entry; texts keep every byte (names as bytes)."""
+    values = {}
+    for f in fields(kind):  # type: ignore[arg-type]
+        if not f.init:
+            continue
+        if _is_text(type(entry), f.name):
+            raw = entry.raw(f.name)
+            values[f.name] = raw if f.name == "name" else raw.decode("latin-1")
+        else:
+            values[f.name] = getattr(entry, f.name)
+    return kind(**values)
+
+
+def to_layout(value: object) -> layouts.Layout:
+    """The layout structure of a dataclass, for a parameter block. Texts must fit."""
+    layout = LAYOUT_OF[type(value)]
+    entry = layout()
+    for f in fields(value):  # type: ignore[arg-type]
+        if not f.init:
+            continue
+        item = getattr(value, f.name)
+        if _is_text(layout, f.name):
+            data = item if isinstance(item, bytes) else str(item).encode("latin-1")
+            size = getattr(layout, f.name).size
+            if len(data) > size:
+                raise ValueError(f"{f.name} {item!r} is longer than its {size} bytes")
+            ctypes.memmove(ctypes.addressof(entry) + getattr(layout, f.name).offset,
+                           data.ljust(size, b" "), size)
+        else:
+            setattr(entry, f.name, int(item))
+    return entry

@@ -1,0 +1,40 @@
+"""The records-to-CSV examples, C++ and Python, against a simulated line."""
+
+import csv
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import qarn
+from conftest import LONG_TERMINAL, TERMINAL
+
+EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "records_to_csv.py"
+
+
+@pytest.mark.parametrize("program", ["python", "c++"])
+def test_every_record_of_every_terminal_reaches_the_csv(simulator, tmp_path, program):
+    simulator.seed_records(TERMINAL, 40)
+    simulator.seed_records(LONG_TERMINAL, 5, long=True)
+    out = tmp_path / "records.csv"
+    command = ([sys.executable, str(EXAMPLE)] if program == "python"
+               else [os.environ["QARN_RECORDS_TO_CSV"]])
+    subprocess.run(command + [simulator.port, str(out), "--parity", "N"], check=True,
+                   timeout=60)
+    with open(out, newline="") as file:
+        rows = list(csv.DictReader(file))
+    assert len(rows) == 45
+    for address in (TERMINAL, LONG_TERMINAL):
+        state = simulator.state(address)
+        mine = [r for r in rows if int(r["terminal"]) == address]
+        assert len(mine) == len(state["records"])
+        for row, expected in zip(mine, state["records"]):
+            assert row["time"] == "%04d-%02d-%02dT%02d:%02d:%02d" % tuple(
+                expected[k] for k in ("year", "month", "day", "hour", "minute", "second"))
+            if state["long_records"]:
+                assert (row["code"], int(row["value32"])) == (expected["code"],
+                                                               expected["value32"])
+            else:
+                assert int(row["identifier"]) == expected["identifier"]

@@ -1,0 +1,177 @@
+"""qarn.Line against simulated terminals: values against the terminals' state, exceptions by
+result, the thread rule, closing and the layouts against the C header."""
+
+import ctypes
+import datetime as dt
+import os
+import subprocess
+import threading
+from pathlib import Path
+
+import pytest
+
+import qarn
+from qarn import layouts
+from conftest import LONG_TERMINAL, PARITY, TERMINAL, open_descriptors
+
+
+def same_records(got, state):
+    assert len(got) == len(state["records"])
+    for record, expected in zip(got, state["records"]):
+        assert isinstance(record, qarn.LongRecord if state["long_records"] else qarn.Record)
+        if state["long_records"]:
+            for name in ("code", "value24", "value32", "value16", "value8"):
+                assert getattr(record, name) == expected[name], name
+        else:
+            assert record.identifier == expected["identifier"]
+        for name in ("year", "month", "day", "hour", "minute", "second", "flag_a", "flag_b"):
+            assert getattr(record, name) == expected[name], name
+        assert record.time == dt.datetime(expected["year"], expected["month"], expected["day"],
+                                          expected["hour"], expected["minute"],
+                                          expected["second"])
+        assert record.terminal == state["address"]
+
+
+def test_typed_values_match_the_terminals(simulator, line, tmp_path):
+    assert line.search_online() == [TERMINAL, LONG_TERMINAL]
+
+    line.set_time(dt.datetime(2024, 2, 29, 23, 58, 7))
+    status = line.status(LONG_TERMINAL)
+    clock = simulator.state(LONG_TERMINAL)["clock"]
+    assert status.time == dt.datetime(2024, 2, 29, 23, 58, 7)
+    assert (status.weekday, clock["weekday"]) == (5, 5)  # a Thursday
+
+    line.set_property(TERMINAL, 3, 0x5A)
+    stored = bytes.fromhex(simulator.state(TERMINAL)["property"])
+    prop = line.property(TERMINAL)
+    assert prop.byte6 == stored[6] == 0x5A
+    assert prop.bytes2_3 == stored[2] << 8 | stored[3]
+    system = line.system_property(TERMINAL)
+    assert (system.version, system.line_speed, system.text1) == ("01.02.0304", 9600,
+                                                                  "DM-SIM    ")
+
+    # 70 records take three requests, in both forms.
+    simulator.seed_records(TERMINAL, 70)
+    simulator.seed_records(LONG_TERMINAL, 70, long=True)
+    assert line.record_range(TERMINAL) == qarn.RecordRange(0, 70)
+    same_records(line.records(TERMINAL), simulator.state(TERMINAL))
+    same_records(line.records(LONG_TERMINAL), simulator.state(LONG_TERMINAL))
+    assert len(line.records(LONG_TERMINAL, qarn.RecordRange(68, 10))) == 2
+
+    numbers = [4000000000 - 7 * i for i in range(1500)]
+    qarn.write_list_file(tmp_path / "white.lst", "white", numbers)
+    steps = []
+    line.download_list(TERMINAL, "white", tmp_path / "white.lst",
+                       lambda done, total: steps.append((done, total)))
+    assert sorted(simulator.state(TERMINAL)["white_list"]) == sorted(numbers)
+    assert steps[-1] == (4, 4) and len(steps) >= 4
+    assert line.list_counts(TERMINAL) == qarn.ListCounts(1500, 0)
+
+    card = qarn.Card1(number=0x01020304, record_code="AB12345", attribute1=7, password="4321",
+                      name=b"NAME    ", year=2026, month=12, day=9)
+    line.write_card(TERMINAL, card)
+    stored_card = simulator.state(TERMINAL)["card"]
+    assert (stored_card["number"], stored_card["password"]) == (0x01020304, 4321)
+    read = line.read_card1(TERMINAL)
+    assert (read.record_code, read.password, read.date) == ("AB12345", "4321",
+                                                            dt.date(2026, 12, 9))
+    assert read.name == bytes.fromhex(stored_card["name"])  # the card keeps spaces as NULs
+    assert line.add_money(TERMINAL, 1250).amount == 1250
+    assert line.dec_money(TERMINAL, 250).amount == 1000
+    assert simulator.state(TERMINAL)["card"]["balance"] == line.read_money(TERMINAL).amount
+
+    line.set_title(TERMINAL, ["line 0", "line 1", "line 2"])
+    assert bytes.fromhex(simulator.state(TERMINAL)["lcd_title"]) == b"".join(
+        f"line {i}".ljust(16).encode() for i in range(3))
+    line.beep(TERMINAL, 3)
+    line.open_lock(TERMINAL)
+    state = simulator.state(TERMINAL)
+    assert (state["last_beep"], state["lock_openings"]) == (3, 1)
+
+
+def test_exceptions_by_result(simulator, line, tmp_path):
+    with pytest.raises(qarn.TimeOut) as missing:
+        line.status(9)
+    assert (missing.value.result, missing.value.name) == (5, "time-out")
+    assert "0x0009" in str(missing.value)
+
+    with pytest.raises(qarn.Refused):
+        line.set_serial_number(TERMINAL, 5)
+    line.set_internal_commands(True)
+    line.set_serial_number(TERMINAL, 77)
+    assert simulator.state(TERMINAL)["serial_number"] == 77
+
+    qarn.write_list_file(tmp_path / "black.lst", "black", [1, 2, 3])
+    for bad in (lambda: line.download_list(TERMINAL, "white", tmp_path / "black.lst"),
+                lambda: line.download_pages(TERMINAL, tmp_path / "none"),
+                lambda: line.set_comm_key("short"),
+                lambda: line.realtime(TERMINAL, 256),
+                lambda: line.write_card(TERMINAL, qarn.Card1(password="12345"))):
+        with pytest.raises(ValueError):
+            bad()
+    with pytest.raises(qarn.PortError):
+        qarn.Line("/dev/null/none")
+    with pytest.raises(ValueError):
+        qarn.Line(simulator.port, parity="X")
+
+    caught = []
+    worker = threading.Thread(target=lambda: caught.append(_error_of(lambda: line.beep(2))))
+    worker.start()
+    worker.join()
+    assert isinstance(caught[0], qarn.WrongThread)
+    assert "thread that made it" in str(caught[0]) and "thread that made it" in qarn.Line.__doc__
+
+    line.close()
+    with qarn.Simulator([TERMINAL], options=["--ack-status", "33"]) as odd, \
+            qarn.Line(odd.port, parity=PARITY, wait_time=300) as other:
+        with pytest.raises(qarn.TerminalError) as rejected:
+            other.beep(TERMINAL)
+        assert (rejected.value.status, rejected.value.name) == (33, "terminal status")
+    with qarn.Simulator([TERMINAL], options=["--wrong-destination"]) as astray, \
+            qarn.Line(astray.port, parity=PARITY, wait_time=300) as other:
+        with pytest.raises((qarn.LinkError, qarn.TimeOut)) as lost:
+            other.property(TERMINAL)
+        assert lost.value.result in (2, 5)
+
+
+def _error_of(call):
+    try:
+        call()
+    except qarn.Error as error:
+        return error
+    return None
+
+
+def test_closing_frees_the_port_at_once(simulator):
+    held = open_descriptors(simulator.port)
+    with qarn.Line(simulator.port, parity=PARITY, wait_time=300) as line:
+        assert line.connected and open_descriptors(simulator.port) == held + 1
+    assert line.closed and open_descriptors(simulator.port) == held
+    with qarn.Line(simulator.port, parity=PARITY, wait_time=300) as again:
+        assert again.search() in (TERMINAL, LONG_TERMINAL)
+    with pytest.raises(qarn.Error):
+        again.status(TERMINAL)
+
+
+def test_layouts_match_the_c_header():
+    dump = subprocess.run([os.environ["QARN_LAYOUT_DUMP"]], capture_output=True, text=True,
+                          check=True).stdout.split("\n")
+    checked = 0
+    for line in filter(None, dump):
+        name, *numbers = line.split()
+        layout, _, field = name.partition(".")
+        structure = getattr(layouts, layout)
+        if field:
+            offset, size = map(int, numbers)
+            assert (getattr(structure, field).offset, getattr(structure, field).size) == (
+                offset, size), name
+        else:
+            assert ctypes.sizeof(structure) == int(numbers[0]), name
+        checked += 1
+    assert checked > 150
+    # Every value dataclass carries its layout's fields, by name.
+    from qarn.values import LAYOUT_OF
+    from dataclasses import fields
+    for value, layout in LAYOUT_OF.items():
+        names = {f.name for f in fields(value)}
+        assert {n for n, _ in layout._fields_ if not n.startswith("unused")} <= names, value
