@@ -8,7 +8,6 @@ from pathlib import Path
 
 import pytest
 
-import qarn
 from conftest import LONG_TERMINAL, TERMINAL
 
 EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "records_to_csv.py"

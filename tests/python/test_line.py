@@ -6,7 +6,6 @@ import datetime as dt
 import os
 import subprocess
 import threading
-from pathlib import Path
 
 import pytest
 
