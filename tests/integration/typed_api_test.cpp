@@ -17,9 +17,6 @@
 namespace {
 
 constexpr int kTerminal = 0x0002;
-// A pty keeps no parity, and once it has been closed the C library refuses to set one on it
-// again; these scenarios reopen the line, so they run it without parity.
-const qarn::LineSettings kLine{9600, 'N'};
 constexpr int kLongTerminal = 0x0003;
 
 // How many of this process's descriptors are open on the path.
@@ -49,7 +46,7 @@ class TypedApi : public ::testing::Test {
         port = simulator.PortName();
         simulatorHolds = OpenDescriptors(port);
         device.set_wait_time(300).value();
-        device.connect(port, kLine).value();
+        device.connect(port).value();
     }
     void TearDown() override { simulator.Stop(); }
 
@@ -272,7 +269,7 @@ TEST_F(TypedApi, ErrorsCarryTheirResultCodes) {
 }
 
 TEST_F(TypedApi, DevicesCloseTheirPortAndMove) {
-    device.connect(port, kLine).value(); // reconnecting closes the port first
+    device.connect(port).value(); // reconnecting closes the port first
     EXPECT_EQ(OpenDescriptors(port), simulatorHolds + 1);
     qarn::Device moved(std::move(device));
     EXPECT_EQ(device.handle(), 0);
@@ -288,12 +285,12 @@ TEST_F(TypedApi, DevicesCloseTheirPortAndMove) {
         int frames = 0;
         window.set_handler([&](int message, int) { frames += message == WM_HDLC_FRAME; });
         qarn::Device first(window), second(window, 0x0005);
-        first.connect(port, kLine).value();
+        first.connect(port).value();
         EXPECT_TRUE(first.status(kTerminal));
         EXPECT_EQ(frames, 1);
         first.close();
         EXPECT_EQ(first.status(kTerminal).error().failure(), qarn::Failure::open);
-        second.connect(port, kLine).value();
+        second.connect(port).value();
         simulator.UpdateTerminal(kLongTerminal, [](dmsim::Terminal& t) { t.online = false; });
         EXPECT_EQ(second.search().value(), kTerminal);
         EXPECT_EQ(OpenDescriptors(port), simulatorHolds + 1);

@@ -10,9 +10,6 @@ import pytest
 import qarn
 
 TERMINAL, LONG_TERMINAL = 2, 3
-# A pty keeps no parity, and once closed the C library refuses to set one on it again; these
-# scenarios reopen the line, so they run it without parity.
-PARITY = "N"
 
 
 @pytest.fixture
@@ -23,7 +20,7 @@ def simulator() -> Iterator[qarn.Simulator]:
 
 @pytest.fixture
 def line(simulator: qarn.Simulator) -> Iterator[qarn.Line]:
-    with qarn.Line(simulator.port, parity=PARITY, wait_time=300) as opened:
+    with qarn.Line(simulator.port, wait_time=300) as opened:
         yield opened
 
 

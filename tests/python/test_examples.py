@@ -20,7 +20,7 @@ def test_every_record_of_every_terminal_reaches_the_csv(simulator, tmp_path, pro
     out = tmp_path / "records.csv"
     command = ([sys.executable, str(EXAMPLE)] if program == "python"
                else [os.environ["QARN_RECORDS_TO_CSV"]])
-    subprocess.run(command + [simulator.port, str(out), "--parity", "N"], check=True,
+    subprocess.run(command + [simulator.port, str(out)], check=True,
                    timeout=60)
     with open(out, newline="") as file:
         rows = list(csv.DictReader(file))

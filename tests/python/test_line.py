@@ -11,7 +11,7 @@ import pytest
 
 import qarn
 from qarn import layouts
-from conftest import LONG_TERMINAL, PARITY, TERMINAL, open_descriptors
+from conftest import LONG_TERMINAL, TERMINAL, open_descriptors
 
 
 def same_records(got, state):
@@ -122,12 +122,12 @@ def test_exceptions_by_result(simulator, line, tmp_path):
 
     line.close()
     with qarn.Simulator([TERMINAL], options=["--ack-status", "33"]) as odd, \
-            qarn.Line(odd.port, parity=PARITY, wait_time=300) as other:
+            qarn.Line(odd.port, wait_time=300) as other:
         with pytest.raises(qarn.TerminalError) as rejected:
             other.beep(TERMINAL)
         assert (rejected.value.status, rejected.value.name) == (33, "terminal status")
     with qarn.Simulator([TERMINAL], options=["--wrong-destination"]) as astray, \
-            qarn.Line(astray.port, parity=PARITY, wait_time=300) as other:
+            qarn.Line(astray.port, wait_time=300) as other:
         with pytest.raises((qarn.LinkError, qarn.TimeOut)) as lost:
             other.property(TERMINAL)
         assert lost.value.result in (2, 5)
@@ -143,10 +143,10 @@ def _error_of(call):
 
 def test_closing_frees_the_port_at_once(simulator):
     held = open_descriptors(simulator.port)
-    with qarn.Line(simulator.port, parity=PARITY, wait_time=300) as line:
+    with qarn.Line(simulator.port, wait_time=300) as line:
         assert line.connected and open_descriptors(simulator.port) == held + 1
     assert line.closed and open_descriptors(simulator.port) == held
-    with qarn.Line(simulator.port, parity=PARITY, wait_time=300) as again:
+    with qarn.Line(simulator.port, wait_time=300) as again:
         assert again.search() in (TERMINAL, LONG_TERMINAL)
     with pytest.raises(qarn.Error):
         again.status(TERMINAL)
