@@ -9,10 +9,11 @@
 namespace qarn::platform {
 
 enum : uint32_t {
-    kLineEventReceived = 0x01,    // input is ready
+    kLineEventReceived = 0x01, // input is ready
     kLineEventTransmitEmpty = 0x04,
     kLineEventBreak = 0x40,
     kLineEventError = 0x80,
+    kLineEventHangUp = 0x8000, // the device has gone (an adapter pulled out); it stays gone
 };
 
 struct LineSettings {

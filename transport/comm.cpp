@@ -149,19 +149,23 @@ int CComm::Close() {
         lineStatus_ = 1;
         return 0;
     }
+    Shut(true);
+    return 1;
+}
+
+void CComm::Shut(bool settle) {
     open_ = 0;
     txIdle_ = 1;
     // Ends a pending event wait and a wait for the handshake, so the reader leaves its loop.
     device_.SetEventMask(0);
     handshake_.Set();
     reader_.Join();
-    platform::SleepMilliseconds(kCloseSettleMilliseconds);
+    if (settle) platform::SleepMilliseconds(kCloseSettleMilliseconds);
     device_.SetDtr(false);
     device_.SetRts(false);
     device_.Purge();
     device_.Close();
     lineStatus_ = 1;
-    return 1;
 }
 
 void CComm::ReaderThread() {
@@ -183,7 +187,12 @@ void CComm::ReaderThread() {
 void CComm::OnCommEvent(uint32_t mask) {
     // An event posted before Close is handled after it: the port is gone, nothing to do.
     if (open_) {
-        if (mask & platform::kLineEventReceived) {
+        if (mask & platform::kLineEventHangUp) {
+            // Nothing more can be read or written: the port is closed (IsConnect reports 0) and
+            // a command in progress runs into its time-out. ConnectPort opens it again once
+            // the device is back.
+            Shut(false);
+        } else if (mask & platform::kLineEventReceived) {
             Drain();
         } else if (mask & platform::kLineEventTransmitEmpty) {
             platform::SleepMilliseconds(kRtsSettleMilliseconds);

@@ -32,8 +32,6 @@ const tcflag_t kDataBitsFlags[] = {CS5, CS6, CS7, CS8}; // 5 to 8 data bits
 
 // While a write is unconfirmed the reader looks at the output queue this often.
 constexpr int kTransmitPollMilliseconds = 1;
-// After a hang-up the device stays readable; the reader backs off instead of spinning.
-constexpr int kHangUpBackoffMilliseconds = 50;
 
 // Writes everything, waiting for room when the driver's queue is full.
 IoResult WriteAll(int fd, const uint8_t* bytes, size_t size) {
@@ -65,6 +63,9 @@ struct SerialDevice::State {
     std::atomic<bool> writing{false};
     // A reported input event is not reported again until the input queue has been drained.
     std::atomic<bool> receiveArmed{true};
+    // A tty that hung up (its adapter unplugged, a pty's other side closed) stays hung up and
+    // readable for good: once reported, the reader only waits to be woken.
+    bool hungUp = false;
 
     void Wake() {
         uint64_t one = 1;
@@ -111,6 +112,7 @@ bool SerialDevice::Open(const std::string& name) {
     state_->mask = 0;
     state_->transmitPending = false;
     state_->receiveArmed = true;
+    state_->hungUp = false;
     return true;
 }
 
@@ -208,9 +210,9 @@ uint32_t SerialDevice::WaitEvent() {
             s.transmitPending = false;
             return kLineEventTransmitEmpty;
         }
-        pollfd watched[2] = {{s.wake, POLLIN, 0}, {s.fd, 0, 0}};
+        pollfd watched[2] = {{s.wake, POLLIN, 0}, {s.hungUp ? -1 : s.fd, 0, 0}};
         if ((mask & kLineEventReceived) && s.receiveArmed) watched[1].events = POLLIN;
-        int timeout = transmitWatch ? kTransmitPollMilliseconds : -1;
+        int timeout = transmitWatch && !s.hungUp ? kTransmitPollMilliseconds : -1;
         int ready = poll(watched, 2, timeout);
         if (ready < 0 && errno != EINTR) return 0;
         if (watched[0].revents & POLLIN) {
@@ -221,10 +223,8 @@ uint32_t SerialDevice::WaitEvent() {
             continue;
         }
         if (watched[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            // The far end has gone (a pty whose master closed): wait for a wake or back off.
-            pollfd wake = {s.wake, POLLIN, 0};
-            poll(&wake, 1, kHangUpBackoffMilliseconds);
-            return 0;
+            s.hungUp = true;
+            return kLineEventHangUp;
         }
         if (watched[1].revents & POLLIN) {
             // Looked at after the poll: a write may have begun while it slept, and the input

@@ -1,12 +1,26 @@
 // A line in real use: reconnects, settings and monitor texts the library must check.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <string>
 
 #include "line_fixture.h"
 
 using namespace scenario;
+
+namespace {
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
 
 class LineFaults : public Line {
   protected:
@@ -112,4 +126,39 @@ TEST_F(LineFaults, FalseStartBeforeEveryReplyLosesNoReply) {
             answered += RunAndEnd(0x0002, 0x83).result == 8;
         EXPECT_EQ(answered, 10) << Hex(noise);
     }
+}
+
+TEST_F(LineFaults, UnpluggedAdapterEndsTheCommandAndTheLineComesBack) {
+    Open({0x0002}, 400);
+    dmsim::Faults faults;
+    faults.delayMilliseconds = 200; // the reply would come after the unplug
+    simulator.SetFaults(faults);
+    // The adapter goes once the frame has left: the pty's far end closes, ours hangs up.
+    onNotification = [this](int message) {
+        if (message == WM_HDLC_SENT) simulator.Close();
+    };
+    auto started = std::chrono::steady_clock::now();
+    int handle = Run(0x0002, 0x83);
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    onNotification = nullptr;
+    ASSERT_NE(handle, 0);
+    EXPECT_EQ(GetCmdResult(handle), 1); // time-out on a closed port: nothing confirmed
+    EXPECT_EQ(EndQARNCommand(handle), 0);
+    EXPECT_LT(took, 2.0);
+    EXPECT_EQ(IsConnect(device), 0);
+
+    // Nothing can be read: the library sleeps.
+    double before = ProcessCpuSeconds();
+    started = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - started < std::chrono::seconds(1))
+        PumpMessages(50);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LT((ProcessCpuSeconds() - before) / wall, 0.05);
+
+    // The adapter is back (here a new pty): the same device opens it and carries commands.
+    ASSERT_TRUE(simulator.OpenPty());
+    simulator.SetFaults(dmsim::Faults());
+    ASSERT_TRUE(simulator.Start());
+    EXPECT_EQ(ConnectPort(device, Settings().c_str()), 1);
+    EXPECT_EQ(RunAndEnd(0x0002, 0x83).result, 8);
 }

@@ -237,6 +237,12 @@ void Simulator::Stop() {
     state_->stopping = false;
 }
 
+void Simulator::Close() {
+    Stop();
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->line.Close();
+}
+
 bool Simulator::GetTerminal(uint16_t address, Terminal& copy) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     const Terminal* terminal = state_->Find(address);

@@ -46,6 +46,7 @@ class Simulator {
     bool AddTerminal(uint16_t address);
     bool Start(); // false without an open line
     void Stop();
+    void Close(); // stops and closes the line: the host's end of a pty hangs up
 
     // Snapshot and update of one terminal's state under the simulator's lock. An update that
     // would give the terminal a taken address is not applied.
