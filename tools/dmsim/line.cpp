@@ -45,9 +45,10 @@ bool Line::OpenPty() {
     if (IsOpen()) return false;
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0) return false;
-    const char* name = nullptr;
+    // ptsname_r: several simulators may open their lines on several threads at once.
+    char name[128];
     int peer = -1;
-    if (grantpt(master) == 0 && unlockpt(master) == 0 && (name = ptsname(master)) != nullptr)
+    if (grantpt(master) == 0 && unlockpt(master) == 0 && ptsname_r(master, name, sizeof name) == 0)
         peer = open(name, O_RDWR | O_NOCTTY);
     if (peer < 0 || !MakeRaw(peer, B9600, false) || !SetNonBlocking(master)) {
         if (peer >= 0) close(peer);
