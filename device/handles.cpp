@@ -7,9 +7,24 @@ namespace qarn {
 
 namespace {
 
+// Every function of a device runs on the thread that opened it; a handle therefore resolves only
+// on that thread, so a call from another one fails without touching the object. The address of
+// a thread-local object tells the threads apart without asking the system.
+using ThreadMark = const void*;
+
+ThreadMark CurrentThread() {
+    thread_local const char mark = 0;
+    return &mark;
+}
+
+template <typename Object> struct Entry {
+    Object* object;
+    ThreadMark owner;
+};
+
 std::mutex registryLock;
-std::unordered_map<uint32_t, CQARNCommand*> devices;
-std::unordered_map<uint32_t, CQARNAction*> commands;
+std::unordered_map<uint32_t, Entry<CQARNCommand>> devices;
+std::unordered_map<uint32_t, Entry<CQARNAction>> commands;
 // One counter for both kinds, so a device handle is never taken for a command handle.
 uint32_t lastHandle = 0x00A00000;
 
@@ -21,19 +36,31 @@ uint32_t NextHandle() {
 }
 
 template <typename Object>
-Object* Find(const std::unordered_map<uint32_t, Object*>& table, uint32_t handle) {
+uint32_t Register(std::unordered_map<uint32_t, Entry<Object>>& table, Object* object) {
+    std::lock_guard<std::mutex> hold(registryLock);
+    uint32_t handle = NextHandle();
+    table[handle] = {object, CurrentThread()};
+    return handle;
+}
+
+template <typename Object>
+Object* Find(const std::unordered_map<uint32_t, Entry<Object>>& table, uint32_t handle) {
     std::lock_guard<std::mutex> hold(registryLock);
     auto found = table.find(handle);
-    return found == table.end() ? nullptr : found->second;
+    if (found == table.end() || found->second.owner != CurrentThread()) return nullptr;
+    return found->second.object;
+}
+
+template <typename Object>
+void Unregister(std::unordered_map<uint32_t, Entry<Object>>& table, uint32_t handle) {
+    std::lock_guard<std::mutex> hold(registryLock);
+    table.erase(handle);
 }
 
 } // namespace
 
 uint32_t RegisterDevice(CQARNCommand* device) {
-    std::lock_guard<std::mutex> hold(registryLock);
-    uint32_t handle = NextHandle();
-    devices[handle] = device;
-    return handle;
+    return Register(devices, device);
 }
 
 CQARNCommand* FindDevice(uint32_t handle) {
@@ -41,15 +68,11 @@ CQARNCommand* FindDevice(uint32_t handle) {
 }
 
 void UnregisterDevice(uint32_t handle) {
-    std::lock_guard<std::mutex> hold(registryLock);
-    devices.erase(handle);
+    Unregister(devices, handle);
 }
 
 uint32_t RegisterCommand(CQARNAction* action) {
-    std::lock_guard<std::mutex> hold(registryLock);
-    uint32_t handle = NextHandle();
-    commands[handle] = action;
-    return handle;
+    return Register(commands, action);
 }
 
 CQARNAction* FindCommand(uint32_t handle) {
@@ -57,8 +80,7 @@ CQARNAction* FindCommand(uint32_t handle) {
 }
 
 void UnregisterCommand(uint32_t handle) {
-    std::lock_guard<std::mutex> hold(registryLock);
-    commands.erase(handle);
+    Unregister(commands, handle);
 }
 
 } // namespace qarn

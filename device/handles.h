@@ -1,5 +1,6 @@
 // The handle registry: device and command handles are numbers issued here, so a stale, unknown
-// or zero handle is recognised instead of being dereferenced.
+// or zero handle is recognised instead of being dereferenced. A handle is found only on the
+// thread that registered it (the device's owner).
 #pragma once
 
 #include <cstdint>

@@ -3,7 +3,8 @@
  * One device object per serial line: OpenDevice, ConnectPort, then StartQARNCommand /
  * GetCmdResult / GetSizeOfData / GetData / EndQARNCommand for each command, DisConnectPort and
  * CloseDevice. Every function runs on the thread that opened the device. Handles are 32-bit
- * values; a zero, unknown or stale handle gives the function's failure value. */
+ * values; a zero, unknown or stale handle, or a call from a thread other than the device's,
+ * gives the function's failure value. */
 #ifndef QARN_H
 #define QARN_H
 

@@ -43,16 +43,8 @@ std::string Hex(const Bytes& bytes) {
     return text;
 }
 
-void Line::SetUp() {}
-
-void Line::TearDown() {
-    if (device) CloseDevice(device);
-    if (window) DestroyNotifyWindow(window);
-    simulator.Stop();
-}
-
-void Line::Open(std::vector<uint16_t> terminals, int waitTime, int baud) {
-    ASSERT_TRUE(simulator.OpenPty());
+bool StartSimulator(dmsim::Simulator& simulator, const std::vector<uint16_t>& terminals) {
+    if (!simulator.OpenPty()) return false;
     // The library is built with a site's key table; the simulator's terminals share it.
     std::array<uint8_t, 24> table{};
     for (size_t i = 0; i < table.size(); ++i) {
@@ -63,15 +55,29 @@ void Line::Open(std::vector<uint16_t> terminals, int waitTime, int baud) {
     simulator.SetKeyTable(table);
     for (uint16_t address : terminals)
         simulator.AddTerminal(address);
-    ASSERT_TRUE(simulator.Start());
+    return simulator.Start();
+}
+
+std::string LineSettings(const dmsim::Simulator& simulator, int baud) {
+    return simulator.PortName() + ":baud=" + std::to_string(baud) + ",parity=E,data=8,stop=1";
+}
+
+void Line::SetUp() {}
+
+void Line::TearDown() {
+    if (device) CloseDevice(device);
+    if (window) DestroyNotifyWindow(window);
+    simulator.Stop();
+}
+
+void Line::Open(std::vector<uint16_t> terminals, int waitTime, int baud) {
+    ASSERT_TRUE(StartSimulator(simulator, terminals));
     window = CreateNotifyWindow(&Line::Record, this);
     ASSERT_NE(window, 0);
     device = OpenDevice(kHost, window);
     ASSERT_NE(device, 0);
     SetWaitTime(device, waitTime);
-    std::string settings =
-        simulator.PortName() + ":baud=" + std::to_string(baud) + ",parity=E,data=8,stop=1";
-    ASSERT_EQ(ConnectPort(device, settings.c_str()), 1);
+    ASSERT_EQ(ConnectPort(device, LineSettings(simulator, baud).c_str()), 1);
 }
 
 int Line::Run(int terminal, int code, void* params) {

@@ -24,6 +24,11 @@ Bytes DownlinkFrame(uint16_t destination, uint16_t source, const Bytes& key, uin
 
 std::string Hex(const Bytes& bytes);
 
+// Starts the simulator on a pty with these terminals and the build's key table.
+bool StartSimulator(dmsim::Simulator& simulator, const std::vector<uint16_t>& terminals);
+// The settings text that connects a device to the simulator's line.
+std::string LineSettings(const dmsim::Simulator& simulator, int baud = 9600);
+
 class Line : public ::testing::Test {
   protected:
     static constexpr int kHost = 0x0001;
