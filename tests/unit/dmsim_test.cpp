@@ -236,6 +236,21 @@ TEST(DmsimFaults, DropCorruptAndMisaddressReplies) {
     EXPECT_EQ(replies[0].destination, dmsim_test::kHost + 1);
 
     faults = {};
+    faults.wrongSource = true;
+    faults.dropPercent = 50;
+    line.simulator.SetFaults(faults);
+    int answered = 0;
+    for (int i = 0; i < 20; ++i) {
+        line.host->Send(2, 0x03);
+        std::vector<dmsim::Frame> reply = line.host->Receive(1, 100);
+        if (reply.empty()) continue;
+        ++answered;
+        EXPECT_EQ(reply[0].source, 3);
+    }
+    EXPECT_GT(answered, 2);
+    EXPECT_LT(answered, 18);
+
+    faults = {};
     faults.silent = true;
     line.simulator.SetFaults(faults);
     EXPECT_TRUE(line.host->Ask(2, 0x1B, {0x01}, 200).empty());

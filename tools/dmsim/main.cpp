@@ -34,7 +34,10 @@ const char kUsage[] =
     "  --delay MS          wait before each reply\n"
     "  --split N           write each reply in N pieces\n"
     "  --split-gap MS      gap between the pieces\n"
+    "  --drop-percent N    then drop each reply with a chance of N percent\n"
+    "  --seed N            seed of that chance\n"
     "  --wrong-destination address replies to host address + 1\n"
+    "  --wrong-source      send replies as from terminal address + 1\n"
     "  --echo              write every received frame back to the line\n"
     "  --noise HEX         bytes written before every reply\n"
     "  --silent            answer nothing\n"
@@ -104,6 +107,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (name == "--drop") {
             ok = ok && ParseNumber(value, 0, 1000000, number);
             options.faults.dropReplies = static_cast<int>(number);
+        } else if (name == "--drop-percent") {
+            ok = ok && ParseNumber(value, 0, 100, number);
+            options.faults.dropPercent = static_cast<int>(number);
+        } else if (name == "--seed") {
+            ok = ok && ParseNumber(value, 0, 0x7FFFFFFF, number);
+            options.faults.dropSeed = static_cast<unsigned>(number);
         } else if (name == "--corrupt") {
             ok = ok && ParseNumber(value, 0, 1000000, number);
             options.faults.corruptReplies = static_cast<int>(number);
@@ -127,6 +136,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             ok = true;
             if (name == "--wrong-destination")
                 options.faults.wrongDestination = true;
+            else if (name == "--wrong-source")
+                options.faults.wrongSource = true;
             else if (name == "--echo")
                 options.faults.echoDownlink = true;
             else if (name == "--silent")

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <random>
 #include <thread>
 #include <unistd.h>
 
@@ -39,6 +40,7 @@ struct Simulator::State {
     std::condition_variable changed;
     std::vector<Terminal> terminals; // in address order
     Faults faults;
+    std::minstd_rand dropChance;
     std::array<uint8_t, 24> keyTable = kDefaultKeyTable;
     std::vector<Bytes> frames;
     Bytes bytes;
@@ -158,6 +160,8 @@ struct Simulator::State {
                 --faults.dropReplies;
                 return;
             }
+            if (faults.dropPercent > 0 && static_cast<int>(dropChance() % 100) < faults.dropPercent)
+                return;
             if (faults.corruptReplies > 0) {
                 --faults.corruptReplies;
                 corrupt = true;
@@ -166,7 +170,8 @@ struct Simulator::State {
         }
         if (now.delayMilliseconds > 0 && !Sleep(now.delayMilliseconds)) return;
         auto destination = static_cast<uint16_t>(now.wrongDestination ? host + 1 : host);
-        Bytes wire = WriteFrame(destination, reply.from, reply.data, true);
+        auto source = static_cast<uint16_t>(now.wrongSource ? reply.from + 1 : reply.from);
+        Bytes wire = WriteFrame(destination, source, reply.data, true);
         if (corrupt) wire.back() ^= 0x01;
         Write(now.noise);
         size_t pieces = static_cast<size_t>(std::max(now.splitPieces, 1));
@@ -268,6 +273,7 @@ bool Simulator::UpdateTerminal(uint16_t address, const std::function<void(Termin
 void Simulator::SetFaults(const Faults& faults) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->faults = faults;
+    state_->dropChance.seed(faults.dropSeed);
 }
 
 Faults Simulator::GetFaults() {
