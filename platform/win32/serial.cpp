@@ -4,7 +4,9 @@
 //
 // Transmit-empty: some drivers never report it (Wine on a pty reports it only by chance), so
 // the reader also watches the output queue after a write and reports the transmitter empty
-// once per write, from whichever source comes first.
+// once per write, from whichever source comes first. Input that arrives while a write is
+// unconfirmed is held back until its transmit-empty has been reported: a terminal that answers
+// at once must not have its reply handled before the frame it answers counts as sent.
 #include "platform/serial.h"
 
 #include <atomic>
@@ -22,11 +24,13 @@ const BYTE kStopBitsTable[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
 // A port whose event wait cannot even start is retried after this pause.
 constexpr DWORD kFailedWaitBackoffMilliseconds = 50;
 // A wait that ended without an event (in an error, say) is started again after a pause that
-// doubles up to a limit, so no driver makes the reader spin: Wine ends every wait on a pty
-// that way within 1 ms.
+// doubles up to a limit, so no driver makes the reader spin. A driver whose waits keep ending
+// so (Wine's on a pty, within 1 ms each) is polled instead: after each pause the reader looks at
+// the input queue, which costs far less than starting a wait.
 // A write starts the pauses afresh, as the reply to it is due soon.
 constexpr DWORD kFirstFailurePauseMilliseconds = 1;
 constexpr DWORD kLongestFailurePauseMilliseconds = 50;
+constexpr int kEmptyWaitsBeforePolling = 3;
 // While a write is unconfirmed the reader looks at the output queue this often, ...
 constexpr DWORD kTransmitPollMilliseconds = 2;
 // ... and only this long after the write, which leaves a driver that reports transmit-empty
@@ -84,12 +88,19 @@ struct SerialDevice::State {
     HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE written = CreateEventA(nullptr, FALSE, FALSE, nullptr); // a write has begun
     std::atomic<uint32_t> mask{0};
+    // Set for the whole of a write, so input that answers it before the write is marked
+    // pending is still held back.
+    std::atomic<bool> writing{false};
     std::atomic<bool> transmitPending{false};
     std::atomic<uint32_t> writeTick{0};
     // The reader thread's own: an event wait may stay pending from one WaitEvent to the next.
     bool waitPending = false;
     DWORD waitEvents = 0;
     DWORD failurePause = kFirstFailurePauseMilliseconds;
+    uint32_t seen = 0;  // events the driver reported and the reader has not handed over yet
+    int emptyWaits = 0; // in a row
+    // Polling reports input once, then again only after the owner has emptied the queue.
+    std::atomic<bool> receiveArmed{true};
 
     ~State() {
         for (HANDLE event : {stop, written})
@@ -126,24 +137,57 @@ struct SerialDevice::State {
                            : kLongestFailurePauseMilliseconds;
     }
 
+    bool Polling() const { return emptyWaits >= kEmptyWaitsBeforePolling; }
+
+    void AfterWait(DWORD events) {
+        emptyWaits = events != 0 ? 0 : emptyWaits + 1;
+        if (events == 0)
+            PauseAfterEmptyWait();
+        else
+            failurePause = kFirstFailurePauseMilliseconds;
+        seen |= events;
+    }
+
+    void Poll() {
+        PauseAfterEmptyWait();
+        DWORD errors = 0;
+        COMSTAT status{};
+        if ((mask & kLineEventReceived) && receiveArmed && ClearCommError(port, &errors, &status) &&
+            status.cbInQue > 0) {
+            receiveArmed = false;
+            seen |= kLineEventReceived;
+            failurePause = kFirstFailurePauseMilliseconds; // more may follow at once
+        }
+    }
+
     bool OutputDrained() {
         DWORD errors = 0;
         COMSTAT status{};
         return ClearCommError(port, &errors, &status) && status.cbOutQue == 0;
     }
 
-    // Keeps one transmit-empty per write: the driver's, or the drained queue's after the grace.
-    // It is reported alone: handed over together with received bytes it would be lost, as a
-    // mask with both is handled as a receive event only.
-    uint32_t SettleTransmit(uint32_t events) {
-        bool driverReported = events & kLineEventTransmitEmpty;
-        events &= ~static_cast<uint32_t>(kLineEventTransmitEmpty);
-        if (events != 0 || !(mask & kLineEventTransmitEmpty) || !transmitPending) return events;
-        if (!driverReported &&
-            !(GetTickCount() - writeTick >= kTransmitGraceMilliseconds && OutputDrained()))
-            return events;
-        transmitPending = false;
-        return kLineEventTransmitEmpty;
+    bool WatchingTransmit() const { return (mask & kLineEventTransmitEmpty) && transmitPending; }
+
+    // What the reader hands over next, from the events seen so far: one transmit-empty per
+    // write (the driver's, or the drained queue's), alone and before any input; input only
+    // once no write is unconfirmed. A transmit-empty without a write is dropped.
+    uint32_t TakeReady() {
+        if (WatchingTransmit()) {
+            bool driverReported = seen & kLineEventTransmitEmpty;
+            bool answered = seen & kLineEventReceived; // the frame has left: it was answered
+            if (driverReported ||
+                ((answered || GetTickCount() - writeTick >= kTransmitGraceMilliseconds) &&
+                 OutputDrained())) {
+                seen &= ~static_cast<uint32_t>(kLineEventTransmitEmpty);
+                transmitPending = false;
+                return kLineEventTransmitEmpty;
+            }
+        }
+        seen &= ~static_cast<uint32_t>(kLineEventTransmitEmpty);
+        uint32_t ready = seen;
+        if (writing || WatchingTransmit()) ready &= ~static_cast<uint32_t>(kLineEventReceived);
+        seen &= ~ready;
+        return ready;
     }
 };
 
@@ -163,8 +207,12 @@ bool SerialDevice::Open(const std::string& name) {
     State& s = *state_;
     s.port = port;
     s.mask = 0;
+    s.writing = false;
     s.transmitPending = false;
     s.waitPending = false;
+    s.seen = 0;
+    s.emptyWaits = 0;
+    s.receiveArmed = true;
     SetEvent(s.stop);
     ResetEvent(s.written);
     return true;
@@ -234,6 +282,12 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
     control.fRtsControl = ctsFlow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
     control.fInX = xonXoff;
     control.fOutX = xonXoff;
+    if (SetCommState(state_->port, &control)) return true;
+    // A driver that keeps no parity (Wine's on a pty) refuses the whole request; the line is
+    // still usable at the speed and framing asked for.
+    if (settings.parity == 0) return false;
+    control.Parity = NOPARITY;
+    control.fParity = FALSE;
     return SetCommState(state_->port, &control) != FALSE;
 }
 
@@ -247,6 +301,11 @@ bool SerialDevice::Purge() {
 uint32_t SerialDevice::WaitEvent() {
     State& s = *state_;
     while (s.Valid() && s.mask != 0) {
+        if (uint32_t ready = s.TakeReady()) return ready;
+        if (s.Polling()) {
+            s.Poll();
+            continue;
+        }
         if (!s.waitPending) {
             WaitStart started = s.StartWait();
             if (started == WaitStart::Failed) {
@@ -254,14 +313,12 @@ uint32_t SerialDevice::WaitEvent() {
                 return 0;
             }
             if (started == WaitStart::Completed) {
-                if (s.waitEvents == 0) s.PauseAfterEmptyWait();
-                uint32_t events = s.SettleTransmit(s.waitEvents);
-                if (events) return events;
+                s.AfterWait(s.waitEvents);
                 continue;
             }
         }
         HANDLE ends[3] = {s.wait.record.hEvent, s.stop, s.written};
-        DWORD timeout = s.transmitPending ? kTransmitPollMilliseconds : INFINITE;
+        DWORD timeout = s.WatchingTransmit() ? kTransmitPollMilliseconds : INFINITE;
         DWORD woke = WaitForMultipleObjects(3, ends, FALSE, timeout);
         if (woke == WAIT_OBJECT_0 + 1) {
             s.AbandonWait();
@@ -271,15 +328,10 @@ uint32_t SerialDevice::WaitEvent() {
             s.waitPending = false;
             DWORD transferred = 0;
             if (!Complete(s.port, s.wait.record, transferred)) s.waitEvents = 0;
-            if (s.waitEvents == 0)
-                s.PauseAfterEmptyWait();
-            else
-                s.failurePause = kFirstFailurePauseMilliseconds;
+            s.AfterWait(s.waitEvents);
         } else if (woke == WAIT_OBJECT_0 + 2) {
             s.failurePause = kFirstFailurePauseMilliseconds;
         }
-        uint32_t events = s.SettleTransmit(woke == WAIT_OBJECT_0 ? s.waitEvents : 0);
-        if (events) return events;
     }
     return 0;
 }
@@ -288,6 +340,7 @@ size_t SerialDevice::ClearError() {
     DWORD errors = 0;
     COMSTAT status{};
     if (!state_->Valid() || !ClearCommError(state_->port, &errors, &status)) return 0;
+    if (status.cbInQue == 0) state_->receiveArmed = true;
     return status.cbInQue;
 }
 
@@ -317,14 +370,19 @@ IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {
     DWORD transferred = 0;
     OVERLAPPED* operation = s.write.Fresh();
     IoResult result = IoResult::Completed;
+    s.writing = true;
     if (!WriteFile(s.port, bytes, static_cast<DWORD>(size), &transferred, operation)) {
         if (GetLastError() != ERROR_IO_PENDING || !Complete(s.port, *operation, transferred) ||
             transferred != size)
-            return IoResult::Failed;
-        result = IoResult::CompletedLate;
+            result = IoResult::Failed;
+        else
+            result = IoResult::CompletedLate;
     }
-    s.writeTick = GetTickCount();
-    s.transmitPending = true;
+    if (result != IoResult::Failed) {
+        s.writeTick = GetTickCount();
+        s.transmitPending = true;
+    }
+    s.writing = false;
     SetEvent(s.written);
     return result;
 }
