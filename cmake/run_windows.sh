@@ -90,31 +90,30 @@ check_exports() {
 
 can_run_32bit() { "$wine32" --version >/dev/null 2>&1; }
 
-# A simulated line of terminals 2, 3 and 4 on a pty; sets simulator (its pid) and line (the pty).
+# A simulated line of terminals 2, 3 and 4 on a pty, driven through a second pty by the
+# scenarios; sets simulator (its pid), line and control (the ptys).
 start_simulator() {
-    local dmsim=$root/build/tools/dmsim
-    if [[ ! -x $dmsim ]]; then
-        cmake -S "$root" -B "$out/native" -G "$(generator)" >/dev/null
-        cmake --build "$out/native" -j "$jobs" --target dmsim
-        dmsim=$out/native/tools/dmsim
-    fi
+    local dmsim=$out/native/tools/dmsim
+    cmake -S "$root" -B "$out/native" -G "$(generator)" >/dev/null
+    cmake --build "$out/native" -j "$jobs" --target dmsim
     local log=$out/dmsim.log
-    "$dmsim" --terminals 2,3,4 --ignore-stdin >"$log" 2>&1 </dev/null &
+    "$dmsim" --terminals 2,3,4 --control-pty --ignore-stdin >"$log" 2>&1 </dev/null &
     simulator=$!
-    line=""
+    line="" control=""
     for _ in $(seq 50); do
         line=$(sed -n 's/^port //p' "$log" | head -1)
-        [[ -n $line ]] && return 0
+        control=$(sed -n 's/^control //p' "$log" | head -1)
+        [[ -n $line && -n $control ]] && return 0
         sleep 0.1
     done
     echo "the simulator did not start" >&2
     return 1
 }
 
-# fresh_prefix ARCH PTY: a new Wine prefix in build-win/prefix-ARCH with the null graphics
-# driver and COM5 mapped to PTY; sets loader and server for it.
+# fresh_prefix ARCH LINE CONTROL: a new Wine prefix in build-win/prefix-ARCH with the null
+# graphics driver, COM5 mapped to the pty LINE and COM6 to CONTROL; sets loader and server.
 fresh_prefix() {
-    local arch=$1 pty=$2
+    local arch=$1 pty=$2 control_pty=$3
     if [[ $arch == i686 ]]; then
         loader=$wine32 server=/usr/lib/wine/wineserver32
         export WINEARCH=win32
@@ -129,21 +128,38 @@ fresh_prefix() {
     "$loader" wineboot -i >/dev/null 2>&1
     "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$pty" /f >/dev/null 2>&1
+    "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$control_pty" /f >/dev/null 2>&1
     # The port mapping is read when Wine starts: restart it.
     "$server" -k 2>/dev/null || true
 }
 
-# run_windows_tests ARCH: the Windows test program against terminal 2 behind COM5.
+# run_windows_tests ARCH: the Windows test program against terminal 2 behind COM5, then the
+# end-to-end scenarios; prints how many ran and passed, and on which architecture.
 run_windows_tests() {
-    local arch=$1 status=0
+    local arch=$1 status=0 started report=$out/scenarios-$1.txt
     start_simulator
     trap 'kill "$simulator" 2>/dev/null || true' EXIT
-    fresh_prefix "$arch" "$line"
+    fresh_prefix "$arch" "$line" "$control"
     echo "running the Windows test program ($arch) under Wine, COM5 = $line"
     (cd "$out/$arch" && timeout 300 "$loader" qarn_windows_test.exe COM5 2) || status=$?
+    echo "running the end-to-end scenarios ($arch) under Wine, COM6 = $control"
+    started=$(date +%s)
+    # The unplugged-adapter scenario closes the line and opens a new pty, which COM5 cannot
+    # follow: Wine reads the port mapping when it starts.
+    (cd "$out/$arch" && timeout 900 "$loader" qarn_integration_tests.exe \
+        "--gtest_filter=${GTEST_FILTER:-*}:-LineFaults.UnpluggedAdapterEndsTheCommandAndTheLineComesBack") \
+        >"$report" 2>&1 ||
+        status=$?
+    grep -vE '^\[ RUN|^\[-+\]|^$' "$report" || true
     "$server" -k 2>/dev/null || true
     kill "$simulator" 2>/dev/null || true
     trap - EXIT
+    local run passed
+    run=$(grep -cE '^\[ +(OK|FAILED) +\] .* \([0-9]+ ms\)' "$report" || true)
+    passed=$(grep -cE '^\[ +OK +\] .* \([0-9]+ ms\)' "$report" || true)
+    echo "Wine scenarios: $run run, $passed passed, architecture $arch," \
+        "$(($(date +%s) - started)) s"
+    ((run > 0 && run == passed)) || status=1
     return "$status"
 }
 

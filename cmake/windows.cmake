@@ -26,3 +26,28 @@ add_executable(qarn_windows_test ${windows_test_sources})
 target_include_directories(qarn_windows_test PRIVATE ${CMAKE_SOURCE_DIR}/include)
 target_link_options(qarn_windows_test PRIVATE ${windows_static_runtime})
 add_dependencies(qarn_windows_test qarn)
+
+# The end-to-end scenarios, from the same sources as on Linux, with GoogleTest built for this
+# target from its sources. They call the module through qarn.dll as loaded at run time and
+# drive the simulator, a Linux program beside Wine, through a second serial line.
+set(googletest_sources /usr/src/googletest CACHE PATH "GoogleTest sources to build for Windows")
+if(EXISTS ${googletest_sources}/CMakeLists.txt)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  add_subdirectory(${googletest_sources} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  file(GLOB scenario_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/integration/*.cpp
+       ${CMAKE_SOURCE_DIR}/tests/windows/integration/*.cpp)
+  list(FILTER scenario_sources EXCLUDE REGEX ".*/posix_target\\.cpp$")
+  add_executable(qarn_integration_tests ${scenario_sources}
+                 ${CMAKE_SOURCE_DIR}/tools/dmsim/state_codec.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/dmsim/terminal.cpp)
+  target_include_directories(qarn_integration_tests PRIVATE ${CMAKE_SOURCE_DIR}/include
+      ${CMAKE_SOURCE_DIR}/tests/integration ${CMAKE_SOURCE_DIR}/tests/windows/integration
+      ${CMAKE_SOURCE_DIR}/tools)
+  target_compile_definitions(qarn_integration_tests PRIVATE
+                             QARN_KEY_TABLE_TEXT="${QARN_KEY_TABLE}")
+  target_link_libraries(qarn_integration_tests PRIVATE gtest_main)
+  target_link_options(qarn_integration_tests PRIVATE ${windows_static_runtime})
+  add_dependencies(qarn_integration_tests qarn)
+endif()

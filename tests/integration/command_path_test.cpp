@@ -1,23 +1,12 @@
 // The command path end to end: frames on the line, result codes, waits and notifications.
-#include <sys/resource.h>
-
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "line_fixture.h"
 
 using namespace scenario;
-
-namespace {
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 class CommandPath : public Line {};
 
@@ -177,6 +166,7 @@ TEST_F(CommandPath, WaitingDoesNotBurnTheProcessor) {
     double cpu = ProcessCpuSeconds() - before;
     EXPECT_EQ(outcome.result, 5);
     EXPECT_GE(wall, 2.0);
+    std::printf("idle wait: %.1f%% of a core\n", 100 * cpu / wall);
     EXPECT_LT(cpu / wall, 0.05) << cpu << " s of processor in " << wall << " s";
 }
 
@@ -185,7 +175,7 @@ TEST_F(CommandPath, QuitMessageEndsTheStartWaitAndIsConsumed) {
     dmsim::Faults faults;
     faults.silent = true;
     simulator.SetFaults(faults);
-    PostQuitMessage(0);
+    PostQuit();
     int handle = Run(0x0002, 0x13);
     ASSERT_NE(handle, 0);
     EXPECT_EQ(GetCmdResult(handle), 10);  // not even transmitted yet
@@ -212,13 +202,13 @@ TEST_F(CommandPath, LineMonitorSendsHexAndDumpsWhatArrived) {
     Open();
     SendFrame(device, "AA AA 00 01");
     for (int i = 0; i < 50 && simulator.ReceivedBytes().size() < 11; ++i)
-        PumpMessages(20);
+        Pump(20);
     EXPECT_EQ(Hex(simulator.ReceivedBytes()), "0F 0F AB AB AA AA 00 01 00 00 01 ");
-    PumpMessages(50); // let the transmitter-empty event through before the next write
+    Pump(50); // let the transmitter-empty event through before the next write
     simulator.ClearReceived();
     SendFrame(device, "abc"); // one byte: no frame
     SendFrame(device, nullptr);
-    PumpMessages(100);
+    Pump(100);
     EXPECT_TRUE(simulator.ReceivedBytes().empty());
 
     char text[256];
@@ -226,7 +216,7 @@ TEST_F(CommandPath, LineMonitorSendsHexAndDumpsWhatArrived) {
     EXPECT_EQ(RecvStream(device, text), 0);
     simulator.SendUplink(0x0002, 0x0001, {0x13, 0x08});
     for (int i = 0; i < 50 && RecvHDLC(device, text) == 0; ++i)
-        PumpMessages(20);
+        Pump(20);
     EXPECT_STREQ(text, "13 08 ");
     EXPECT_EQ(RecvHDLC(device, text), 0);
     EXPECT_EQ(RecvStream(device, text), 1);
@@ -248,7 +238,7 @@ TEST_F(CommandPath, EmptyHeaderDoesNotSwallowTheNextFrame) {
     simulator.SendUplink(0x0002, 0x0001, {0x13, 0x08});
     char text[64] = {};
     for (int i = 0; i < 50 && RecvHDLC(device, text) == 0; ++i)
-        PumpMessages(20);
+        Pump(20);
     EXPECT_STREQ(text, "13 08 ");
 }
 
@@ -298,8 +288,8 @@ TEST_F(CommandPath, SplitRepliesAfterNoiseAreAssembled) {
 }
 
 TEST(Handles, UnknownAndStaleHandlesGiveFailureValues) {
-    EXPECT_EQ(OpenDevice(1, 0), 0);
-    EXPECT_EQ(OpenDevice(1, 12345), 0);
+    EXPECT_EQ(OpenDevice(1, AsWindow(0)), 0);
+    EXPECT_EQ(OpenDevice(1, AsWindow(12345)), 0);
     char text[8] = {};
     for (int handle : {0, 1, 0x7FFFFFFF}) {
         EXPECT_EQ(CloseDevice(handle), 0);
@@ -313,14 +303,14 @@ TEST(Handles, UnknownAndStaleHandlesGiveFailureValues) {
         SendFrame(handle, "AAAA0001");
         ClearRecvStr(handle);
     }
-    int window = CreateNotifyWindow([](int, int, int, void*) {}, nullptr);
+    QarnWindow window = CreateAppWindow([](int, int, int, void*) {}, nullptr);
     int device = OpenDevice(1, window);
     ASSERT_NE(device, 0);
     EXPECT_EQ(ConnectPort(device, "/dev/qarn-no-such-port:baud=9600,parity=E,data=8,stop=1"), 0);
-    EXPECT_EQ(ConnectPort(device, "COM3"), 0); // no baud rate
-    EXPECT_EQ(OpenDevice(1, device), 0);       // a device is not the application's window
-    EXPECT_EQ(DestroyNotifyWindow(device), 0);
-    EXPECT_EQ(DestroyNotifyWindow(window), 1); // takes its device objects with it
+    EXPECT_EQ(ConnectPort(device, "COM3"), 0);     // no baud rate
+    EXPECT_EQ(OpenDevice(1, AsWindow(device)), 0); // a device is not the application's window
+    EXPECT_FALSE(DestroyAppWindow(AsWindow(device)));
+    EXPECT_TRUE(DestroyAppWindow(window)); // takes its device objects with it
     EXPECT_EQ(IsConnect(device), 0);
     EXPECT_EQ(CloseDevice(device), 0);
 }

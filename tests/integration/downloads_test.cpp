@@ -1,14 +1,12 @@
 // The multi-frame downloads end to end (card lists, program files, page files) and the
 // communication log written while commands run.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <regex>
 #include <string>
 
@@ -26,12 +24,16 @@ constexpr int kOtherStatus = 0x21;
 constexpr size_t kLogHeaderSize = 254;
 constexpr size_t kLogRecordSize = 89;
 
-// A directory of its own under /tmp, removed with everything in it.
+// A directory of its own under the system's temporary directory, removed with everything in it.
 class TempDir {
   public:
     TempDir() {
-        char pattern[] = "/tmp/e2edl-XXXXXX";
-        if (mkdtemp(pattern)) path_ = pattern;
+        std::error_code failed;
+        auto base = std::filesystem::temp_directory_path(failed);
+        for (unsigned attempt = 0; !failed && path_.empty() && attempt < 100; ++attempt) {
+            auto candidate = base / ("e2edl-" + std::to_string(std::random_device()() % 1000000));
+            if (std::filesystem::create_directory(candidate, failed)) path_ = candidate.string();
+        }
     }
     ~TempDir() {
         std::error_code ignored;
@@ -48,19 +50,19 @@ class TempDir {
 class WorkIn {
   public:
     explicit WorkIn(const std::string& directory) {
-        char* here = getcwd(nullptr, 0);
-        if (here) saved_ = here;
-        std::free(here);
-        EXPECT_EQ(chdir(directory.c_str()), 0);
+        std::error_code failed;
+        saved_ = std::filesystem::current_path(failed);
+        std::filesystem::current_path(directory, failed);
+        EXPECT_FALSE(failed) << directory;
     }
     ~WorkIn() {
-        if (!saved_.empty()) {
-            EXPECT_EQ(chdir(saved_.c_str()), 0);
-        }
+        std::error_code failed;
+        if (!saved_.empty()) std::filesystem::current_path(saved_, failed);
+        EXPECT_FALSE(failed);
     }
 
   private:
-    std::string saved_;
+    std::filesystem::path saved_;
 };
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
@@ -694,7 +696,7 @@ TEST_F(Downloads, UnwritableLogNeverBreaksACommand) {
     // Directories in place of the log files: every open of a log file fails, even for root.
     for (const char* name : {"CommLog.log", "CommLog1.log", "CommLog2.log", "CommLog3.log",
                              "CommLog4.log", "CommLog5.log", "CommLog6.log"})
-        ASSERT_EQ(mkdir((dir / name).c_str(), 0755), 0);
+        ASSERT_TRUE(std::filesystem::create_directory(dir / name));
     WriteFile(dir / "one.lst", ListFile(0xBB, {7, 3}));
     {
         WorkIn inLogDirectory(dir.Path());
@@ -707,10 +709,12 @@ TEST_F(Downloads, UnwritableLogNeverBreaksACommand) {
     EXPECT_EQ(TerminalState().WhiteList(), (std::vector<uint32_t>{3, 7}));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "CommLog.log"));
 
-    // A directory that cannot be written to, where permissions apply.
-    if (geteuid() != 0) {
-        std::string locked = dir / "locked";
-        ASSERT_EQ(mkdir(locked.c_str(), 0555), 0);
+    // A directory that cannot be written to, where permissions apply (not for root).
+    std::string locked = dir / "locked";
+    ASSERT_TRUE(std::filesystem::create_directory(locked));
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_read |
+                                             std::filesystem::perms::owner_exec);
+    if (!std::ofstream(locked + "/probe")) {
         WorkIn inLocked(locked);
         EXPECT_EQ(SetAddLog(device, 1), 1);
         EXPECT_NE(RunAndEnd(kTerminal, 0x13).handle, 0);

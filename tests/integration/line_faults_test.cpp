@@ -30,7 +30,7 @@ class LineFaults : public Line {
     // Pumps until the simulator has seen `count` bytes or a second has passed.
     void WaitForBytes(size_t count) {
         for (int i = 0; i < 50 && simulator.ReceivedBytes().size() < count; ++i)
-            PumpMessages(20);
+            Pump(20);
     }
 };
 
@@ -66,7 +66,7 @@ TEST_F(LineFaults, MonitorTextsStayWithinTheirBounds) {
     // 4 address bytes and 65536 more: the length field cannot hold it, nothing goes out.
     std::string body = "00020001" + std::string(2 * 65536, '5');
     SendFrame(device, body.c_str());
-    PumpMessages(200);
+    Pump(200);
     EXPECT_TRUE(simulator.ReceivedBytes().empty());
     body.resize(body.size() - 2); // 65535 bytes after the addresses still fit
     SendFrame(device, body.c_str());
@@ -77,7 +77,7 @@ TEST_F(LineFaults, MonitorTextsStayWithinTheirBounds) {
     for (int i = 0; i < 50 && std::find(notifications.begin(), notifications.end(),
                                         WM_HDLC_STREAM) == notifications.end();
          ++i)
-        PumpMessages(20);
+        Pump(20);
     ClearRecvStr(device);
     // Bytes arrived, but none are held any more: nothing is written, as with RecvHDLC.
     char text[8];
@@ -94,7 +94,7 @@ TEST_F(LineFaults, MonitorTextsStayWithinTheirBounds) {
     for (size_t at = 0; at < flood.size(); at += 2000) {
         simulator.SendRaw(
             Bytes(flood.begin() + at, flood.begin() + std::min(flood.size(), at + 2000)));
-        PumpMessages(5);
+        Pump(5);
     }
     const size_t kLongest = 3 * 65536 + 1;
     std::vector<char> dump(3 * flood.size() + 16, '#');
@@ -102,7 +102,7 @@ TEST_F(LineFaults, MonitorTextsStayWithinTheirBounds) {
     for (auto& c : kept)
         c = static_cast<char>(std::tolower(c));
     for (int i = 0; i < 100; ++i) {
-        PumpMessages(20);
+        Pump(20);
         if (RecvStream(device, dump.data()) && std::string(dump.data()) == kept) break;
     }
     std::string got(dump.data());
@@ -151,7 +151,7 @@ TEST_F(LineFaults, UnpluggedAdapterEndsTheCommandAndTheLineComesBack) {
     double before = ProcessCpuSeconds();
     started = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() - started < std::chrono::seconds(1))
-        PumpMessages(50);
+        Pump(50);
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     EXPECT_LT((ProcessCpuSeconds() - before) / wall, 0.05);
 

@@ -43,7 +43,7 @@ std::string Hex(const Bytes& bytes) {
     return text;
 }
 
-bool StartSimulator(dmsim::Simulator& simulator, const std::vector<uint16_t>& terminals) {
+bool StartSimulator(Simulator& simulator, const std::vector<uint16_t>& terminals) {
     if (!simulator.OpenPty()) return false;
     // The library is built with a site's key table; the simulator's terminals share it.
     std::array<uint8_t, 24> table{};
@@ -58,22 +58,22 @@ bool StartSimulator(dmsim::Simulator& simulator, const std::vector<uint16_t>& te
     return simulator.Start();
 }
 
-std::string LineSettings(const dmsim::Simulator& simulator, int baud) {
-    return simulator.PortName() + ":baud=" + std::to_string(baud) + ",parity=E,data=8,stop=1";
+std::string LineSettings(const Simulator& simulator, int baud) {
+    return LineSettings(simulator.PortName(), baud);
 }
 
 void Line::SetUp() {}
 
 void Line::TearDown() {
     if (device) CloseDevice(device);
-    if (window) DestroyNotifyWindow(window);
+    if (window) DestroyAppWindow(window);
     simulator.Stop();
 }
 
 void Line::Open(std::vector<uint16_t> terminals, int waitTime, int baud) {
     ASSERT_TRUE(StartSimulator(simulator, terminals));
-    window = CreateNotifyWindow(&Line::Record, this);
-    ASSERT_NE(window, 0);
+    window = CreateAppWindow(&Line::Record, this);
+    ASSERT_TRUE(window);
     device = OpenDevice(kHost, window);
     ASSERT_NE(device, 0);
     SetWaitTime(device, waitTime);

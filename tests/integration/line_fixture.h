@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "dmsim/simulator.h"
+#include "dmsim/faults.h"
+#include "dmsim/terminal.h"
 #include "qarn.h"
+#include "target.h"
 
 namespace scenario {
 
@@ -25,9 +28,9 @@ Bytes DownlinkFrame(uint16_t destination, uint16_t source, const Bytes& key, uin
 std::string Hex(const Bytes& bytes);
 
 // Starts the simulator on a pty with these terminals and the build's key table.
-bool StartSimulator(dmsim::Simulator& simulator, const std::vector<uint16_t>& terminals);
+bool StartSimulator(Simulator& simulator, const std::vector<uint16_t>& terminals);
 // The settings text that connects a device to the simulator's line.
-std::string LineSettings(const dmsim::Simulator& simulator, int baud = 9600);
+std::string LineSettings(const Simulator& simulator, int baud = 9600);
 
 class Line : public ::testing::Test {
   protected:
@@ -54,8 +57,8 @@ class Line : public ::testing::Test {
 
     static void Record(int message, int wParam, int lParam, void* user);
 
-    dmsim::Simulator simulator;
-    int window = 0;
+    Simulator simulator;
+    QarnWindow window{};
     int device = 0;
     std::vector<int> notifications;
     std::vector<int> notificationDevices;

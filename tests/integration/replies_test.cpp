@@ -113,7 +113,7 @@ class Replies : public Line {
     int PumpForResult(int handle, int wanted) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         while (GetCmdResult(handle) != wanted && std::chrono::steady_clock::now() < deadline)
-            PumpMessages(20);
+            Pump(20);
         return GetCmdResult(handle);
     }
 

@@ -1,8 +1,12 @@
 // dmsim: a line of simulated terminals for trying the host library without hardware.
 //   dmsim --terminals 2,3,4 [--device PATH --baud N] [fault and state options]
 // Prints "port PATH" on its first line and runs until SIGINT, SIGTERM or the end of stdin,
-// answering the control lines of dmsim/control.h that arrive on stdin.
+// answering the control lines of dmsim/control.h that arrive on stdin. With --control-pty
+// another program also drives the line through a second pty, named on the next line as
+// "control PATH" (requests in dmsim/remote_control.h); --terminals is then optional.
 #include "dmsim/control.h"
+#include "dmsim/line.h"
+#include "dmsim/remote_control.h"
 #include "dmsim/simulator.h"
 
 #include <algorithm>
@@ -44,6 +48,7 @@ const char kUsage[] =
     "  --ack-status N      status byte of acknowledgements\n"
     "  --key-table HEX     the 24-byte key table of the host's build (48 digits)\n"
     "  --ignore-stdin      keep running when stdin ends\n"
+    "  --control-pty       also take requests on a second pty\n"
     "control lines on stdin, one answer line each:\n"
     "  show ADDRESS                  the terminal's state as JSON\n"
     "  records ADDRESS COUNT [long]  replace its records with COUNT generated ones\n"
@@ -89,6 +94,7 @@ struct Options {
     long ackStatus = -1;
     std::vector<uint8_t> keyTable;
     bool ignoreStdin = false;
+    bool controlPty = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -144,6 +150,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 options.faults.silent = true;
             else if (name == "--ignore-stdin")
                 options.ignoreStdin = true;
+            else if (name == "--control-pty")
+                options.controlPty = true;
             else
                 ok = false;
         }
@@ -153,24 +161,41 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         }
         if (takesValue) ++i;
     }
-    if (options.terminals.empty()) {
+    if (options.terminals.empty() && !options.controlPty) {
         std::fprintf(stderr, "dmsim: --terminals is required\n%s", kUsage);
         return false;
     }
     return true;
 }
 
+// Answers each complete request that has arrived on the control pty.
+void ServeRequests(dmsim::Line& control, dmsim::RemoteControl& remote, std::string& pending) {
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(control.Fd(), buffer, sizeof buffer)) > 0)
+        pending.append(buffer, static_cast<size_t>(got));
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string answer = remote.Handle(pending.substr(0, end)) + "\n";
+        pending.erase(0, end + 1);
+        control.Write(reinterpret_cast<const uint8_t*>(answer.data()), answer.size());
+    }
+}
+
 // Blocks until a signal arrives or, unless ignored, stdin ends; answers the control lines that
-// arrive on stdin meanwhile.
-void WaitForEnd(dmsim::Simulator& simulator, bool watchStdin) {
-    std::string pending;
+// arrive on stdin, and the requests on the control pty if there is one, meanwhile.
+void WaitForEnd(dmsim::Simulator& simulator, bool watchStdin, dmsim::Line* control) {
+    std::string pending, requests;
+    dmsim::RemoteControl remote(simulator);
     for (;;) {
-        pollfd ready[2] = {{signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-        if (poll(ready, watchStdin ? 2 : 1, -1) < 0) {
+        pollfd ready[3] = {{signalPipe[0], POLLIN, 0},
+                           {watchStdin ? STDIN_FILENO : -1, POLLIN, 0},
+                           {control ? control->Fd() : -1, POLLIN, 0}};
+        if (poll(ready, 3, -1) < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (ready[0].revents != 0) return;
+        if (ready[2].revents & POLLIN) ServeRequests(*control, remote, requests);
         if (watchStdin && ready[1].revents != 0) {
             char buffer[256];
             ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
@@ -225,9 +250,17 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     std::printf("port %s\n", simulator.PortName().c_str());
+    dmsim::Line control;
+    if (options.controlPty) {
+        if (!control.OpenPty()) {
+            std::fprintf(stderr, "dmsim: cannot open the control pty\n");
+            return 1;
+        }
+        std::printf("control %s\n", control.Name().c_str());
+    }
     std::fflush(stdout);
 
-    WaitForEnd(simulator, !options.ignoreStdin);
+    WaitForEnd(simulator, !options.ignoreStdin, options.controlPty ? &control : nullptr);
     simulator.Stop();
     return 0;
 }

@@ -248,6 +248,19 @@ void Simulator::Close() {
     state_->line.Close();
 }
 
+void Simulator::Reset() {
+    Stop();
+    uint8_t discarded[4096];
+    while (read(state_->line.Fd(), discarded, sizeof discarded) > 0) {
+    }
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->terminals.clear();
+    state_->faults = Faults();
+    state_->keyTable = kDefaultKeyTable;
+    state_->frames.clear();
+    state_->bytes.clear();
+}
+
 bool Simulator::GetTerminal(uint16_t address, Terminal& copy) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     const Terminal* terminal = state_->Find(address);

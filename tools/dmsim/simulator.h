@@ -2,6 +2,7 @@
 // downlink frames, lets the addressed terminals act on them and writes their replies.
 #pragma once
 
+#include "dmsim/faults.h"
 #include "dmsim/terminal.h"
 
 #include <array>
@@ -12,21 +13,6 @@
 #include <vector>
 
 namespace dmsim {
-
-struct Faults {
-    int dropReplies = 0;           // drop the next N replies (count down)
-    int corruptReplies = 0;        // flip a bit in the check byte of the next N replies
-    int delayMilliseconds = 0;     // wait before each reply
-    int splitPieces = 1;           // write each reply in this many pieces ...
-    int splitGapMilliseconds = 0;  // ... with this gap
-    bool wrongDestination = false; // address replies to host address + 1
-    bool echoDownlink = false;     // write every received downlink frame back to the line
-    std::vector<uint8_t> noise;    // bytes written before every reply
-    bool silent = false;           // answer nothing (the terminals still act on the frames)
-    bool wrongSource = false;      // send replies as from terminal address + 1
-    int dropPercent = 0;           // drop each reply with this chance (after dropReplies) ...
-    unsigned dropSeed = 1;         // ... drawn from a generator seeded with this by SetFaults
-};
 
 // The key table of the default build; SetKeyTable gives the simulator another site's.
 extern const std::array<uint8_t, 24> kDefaultKeyTable;
@@ -50,6 +36,9 @@ class Simulator {
     bool Start(); // false without an open line
     void Stop();
     void Close(); // stops and closes the line: the host's end of a pty hangs up
+    // Back to a line without terminals, as new: stopped, default faults and key table, nothing
+    // received, unread input discarded. The line stays open.
+    void Reset();
 
     // Snapshot and update of one terminal's state under the simulator's lock. An update that
     // would give the terminal a taken address is not applied.
