@@ -156,6 +156,7 @@ struct SerialDevice::State {
             status.cbInQue > 0) {
             receiveArmed = false;
             seen |= kLineEventReceived;
+            failurePause = kFirstFailurePauseMilliseconds; // more may follow at once
         }
     }
 
@@ -281,6 +282,12 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
     control.fRtsControl = ctsFlow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
     control.fInX = xonXoff;
     control.fOutX = xonXoff;
+    if (SetCommState(state_->port, &control)) return true;
+    // A driver that keeps no parity (Wine's on a pty) refuses the whole request; the line is
+    // still usable at the speed and framing asked for.
+    if (settings.parity == 0) return false;
+    control.Parity = NOPARITY;
+    control.fParity = FALSE;
     return SetCommState(state_->port, &control) != FALSE;
 }
 

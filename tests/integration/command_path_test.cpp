@@ -262,8 +262,8 @@ TEST_F(CommandPath, ReplyFaultsLeaveTheLinkStatusUntilAReplyIsDecoded) {
         size_t before = notifications.size();
         simulator.SendRaw(wire);
         for (int i = 0; i < 100 && notifications.size() == before; ++i)
-            PumpMessages(20);
-        PumpMessages(20);
+            Pump(20);
+        Pump(20);
     };
     Bytes badCheck = DownlinkFrame(kHost, 0x0002, {}, 0x83, {0x08});
     badCheck.back() ^= 0x01;
