@@ -1,6 +1,4 @@
 // A line in real use: reconnects, settings and monitor texts the library must check.
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -10,17 +8,6 @@
 #include "line_fixture.h"
 
 using namespace scenario;
-
-namespace {
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 class LineFaults : public Line {
   protected:
