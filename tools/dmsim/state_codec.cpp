@@ -137,7 +137,8 @@ template <class C> void Fields(C& c, Terminal& x) {
 
 template <class C> void Fields(C& c, Faults& x) {
     c(x.dropReplies, x.corruptReplies, x.delayMilliseconds, x.splitPieces, x.splitGapMilliseconds,
-      x.wrongDestination, x.echoDownlink, x.noise, x.silent);
+      x.wrongDestination, x.echoDownlink, x.noise, x.silent, x.wrongSource, x.dropPercent,
+      x.dropSeed);
 }
 
 template <class T> std::enable_if_t<std::is_class_v<T>> Encoder::Put(T& value) {
