@@ -6,11 +6,11 @@
 namespace qarn::platform {
 
 struct LocalTime {
-    int year;         // four digits
-    int month;        // 1 to 12
-    int dayOfWeek;    // 0 = Sunday to 6 = Saturday
-    int day;          // 1 to 31
-    int hour;         // 0 to 23
+    int year;      // four digits
+    int month;     // 1 to 12
+    int dayOfWeek; // 0 = Sunday to 6 = Saturday
+    int day;       // 1 to 31
+    int hour;      // 0 to 23
     int minute;
     int second;
     int milliseconds;
@@ -18,6 +18,10 @@ struct LocalTime {
 
 // Milliseconds since an arbitrary start, wrapping at 2^32; compare with unsigned subtraction.
 uint32_t TickCount();
+
+// Microseconds since an arbitrary start, on a clock that neither wraps nor jumps; the
+// deadline timers of window objects run on it.
+uint64_t MonotonicMicroseconds();
 
 // The host's local time, or the time fixed by SetLocalTimeForTesting.
 LocalTime GetLocalTime();

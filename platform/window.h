@@ -40,6 +40,10 @@ class Window {
     bool Alive() const { return handle_ != 0; }
 
     bool SetTimer(unsigned id, unsigned periodMilliseconds);
+    // A one-shot timer: kMessageTimer with this id reaches the window once, as soon as the
+    // MonotonicMicroseconds clock has reached dueMicroseconds (at once when it already has).
+    // Setting it again moves it; KillTimer cancels it.
+    bool SetDeadlineTimer(unsigned id, uint64_t dueMicroseconds);
     void KillTimer(unsigned id);
 
     // Called by the backend to deliver a message to this window.
@@ -63,8 +67,7 @@ MessageParam SendToWindow(WindowHandle window, unsigned message, MessageParam wP
                           MessageParam lParam);
 
 // Queues a message for the window's thread; safe from any thread.
-bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam,
-                  MessageParam lParam);
+bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam, MessageParam lParam);
 
 bool IsWindow(WindowHandle window);
 

@@ -20,6 +20,12 @@ uint32_t TickCount() {
     return static_cast<uint32_t>(milliseconds);
 }
 
+uint64_t MonotonicMicroseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+}
+
 LocalTime GetLocalTime() {
     {
         std::lock_guard<std::mutex> hold(fixedTimeLock);
@@ -29,8 +35,9 @@ LocalTime GetLocalTime() {
     clock_gettime(CLOCK_REALTIME, &now);
     tm parts;
     localtime_r(&now.tv_sec, &parts);
-    return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1,  parts.tm_wday,
-                     parts.tm_mday,        parts.tm_hour,     parts.tm_min,
+    return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1,
+                     parts.tm_wday,        parts.tm_mday,
+                     parts.tm_hour,        parts.tm_min,
                      parts.tm_sec,         static_cast<int>(now.tv_nsec / 1000000)};
 }
 

@@ -2,6 +2,8 @@
 // eventfd for posted messages and a timerfd for the earliest timer, joined in one epoll set.
 #include "platform/window.h"
 
+#include "platform/clock.h"
+
 #include <algorithm>
 #include <deque>
 #include <memory>
@@ -20,12 +22,6 @@ namespace qarn::platform {
 
 namespace {
 
-uint64_t MonotonicMilliseconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 struct Message {
     WindowHandle window;
     unsigned message;
@@ -36,8 +32,8 @@ struct Message {
 struct Timer {
     WindowHandle window;
     unsigned id;
-    unsigned period;
-    uint64_t due;
+    uint64_t period; // microseconds; 0 for a one-shot timer
+    uint64_t due;    // on the MonotonicMicroseconds clock, which is CLOCK_MONOTONIC
 };
 
 struct ThreadQueue {
@@ -89,11 +85,15 @@ struct ThreadQueue {
     }
 
     bool TakeDueTimer(Message& message) {
-        uint64_t now = MonotonicMilliseconds();
-        for (Timer& timer : timers) {
-            if (timer.due > now) continue;
-            timer.due = now + timer.period;
-            message = Message{timer.window, kMessageTimer, static_cast<MessageParam>(timer.id), 0};
+        uint64_t now = MonotonicMicroseconds();
+        for (auto timer = timers.begin(); timer != timers.end(); ++timer) {
+            if (timer->due > now) continue;
+            message =
+                Message{timer->window, kMessageTimer, static_cast<MessageParam>(timer->id), 0};
+            if (timer->period == 0)
+                timers.erase(timer);
+            else
+                timer->due = now + timer->period;
             return true;
         }
         return false;
@@ -109,8 +109,8 @@ struct ThreadQueue {
             for (const Timer& timer : timers)
                 due = std::min(due, timer.due);
             due = std::max<uint64_t>(due, 1);
-            when.it_value.tv_sec = static_cast<time_t>(due / 1000);
-            when.it_value.tv_nsec = static_cast<long>(due % 1000) * 1000000L;
+            when.it_value.tv_sec = static_cast<time_t>(due / 1000000);
+            when.it_value.tv_nsec = static_cast<long>(due % 1000000) * 1000L;
         }
         timerfd_settime(timerDescriptor, TFD_TIMER_ABSTIME, &when, nullptr);
     }
@@ -254,11 +254,16 @@ WindowHandle Window::Parent() const {
 
 bool Window::SetTimer(unsigned id, unsigned periodMilliseconds) {
     if (handle_ == 0) return false;
-    ThreadQueue& queue = *CurrentQueue();
     KillTimer(id);
-    uint64_t period = std::max(periodMilliseconds, 1u);
-    queue.timers.push_back(
-        Timer{handle_, id, static_cast<unsigned>(period), MonotonicMilliseconds() + period});
+    uint64_t period = std::max(periodMilliseconds, 1u) * uint64_t{1000};
+    CurrentQueue()->timers.push_back(Timer{handle_, id, period, MonotonicMicroseconds() + period});
+    return true;
+}
+
+bool Window::SetDeadlineTimer(unsigned id, uint64_t dueMicroseconds) {
+    if (handle_ == 0) return false;
+    KillTimer(id);
+    CurrentQueue()->timers.push_back(Timer{handle_, id, 0, dueMicroseconds});
     return true;
 }
 

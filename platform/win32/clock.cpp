@@ -21,6 +21,19 @@ uint32_t TickCount() {
     return GetTickCount();
 }
 
+uint64_t MonotonicMicroseconds() {
+    static const uint64_t frequency = [] {
+        LARGE_INTEGER value;
+        QueryPerformanceFrequency(&value);
+        return static_cast<uint64_t>(value.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    uint64_t counts = static_cast<uint64_t>(now.QuadPart);
+    // Split so that the product cannot overflow for any counter frequency.
+    return counts / frequency * 1000000 + counts % frequency * 1000000 / frequency;
+}
+
 LocalTime GetLocalTime() {
     AcquireSRWLockShared(&fixedTime.lock);
     bool isFixed = fixedTime.isFixed;

@@ -1,6 +1,13 @@
 // Window objects on Win32: hidden child windows of the common-controls toolbar class, subclassed
 // so that their messages reach the object. The object is found through a window property.
+//
+// Deadline timers: each thread keeps its deadlines and one waitable timer armed for the earliest,
+// which the library's own message loop waits on beside the queue, so a deadline is met to well
+// under a millisecond. Each deadline also has a window timer behind it, so that a message loop
+// of the application's own still delivers it, at the window timer's coarser resolution.
 #include "platform/window.h"
+
+#include "platform/clock.h"
 
 #include <algorithm>
 #include <atomic>
@@ -21,10 +28,84 @@ const char kObjectProperty[] = "qarn.window";
 // The toolbar class's own procedure, which handles every message the objects leave alone.
 std::atomic<WNDPROC> toolbarProcedure{nullptr};
 
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+struct Deadline {
+    HWND window;
+    unsigned id;
+    uint64_t due; // MonotonicMicroseconds
+};
+
 struct ThreadState {
     int handlerDepth = 0; // handlers of this thread now running
     std::vector<Window*> finalPending;
+    std::vector<Deadline> deadlines;
+    HANDLE waitable = nullptr; // created with the first deadline
+
+    ~ThreadState() {
+        if (waitable) CloseHandle(waitable);
+    }
+
+    // Arms the waitable timer for the earliest deadline, or stops it when there is none.
+    void ArmWaitable() {
+        if (deadlines.empty()) {
+            if (waitable) CancelWaitableTimer(waitable);
+            return;
+        }
+        if (!waitable) {
+            // The high-resolution kind is not known everywhere; the plain one is the fallback.
+            waitable = CreateWaitableTimerExW(
+                nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+            if (!waitable) waitable = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+            if (!waitable) return;
+        }
+        uint64_t due = deadlines.front().due;
+        for (const Deadline& deadline : deadlines)
+            due = std::min(due, deadline.due);
+        uint64_t now = MonotonicMicroseconds();
+        LARGE_INTEGER relative; // negative: 100 ns units from now
+        relative.QuadPart = due > now ? -static_cast<LONGLONG>(due - now) * 10 : -1;
+        SetWaitableTimer(waitable, &relative, 0, nullptr, nullptr, FALSE);
+    }
+
+    void Forget(HWND window, unsigned id, bool anyId) {
+        deadlines.erase(std::remove_if(deadlines.begin(), deadlines.end(),
+                                       [&](const Deadline& d) {
+                                           return d.window == window && (anyId || d.id == id);
+                                       }),
+                        deadlines.end());
+    }
+
+    Deadline* Find(HWND window, unsigned id) {
+        for (Deadline& deadline : deadlines)
+            if (deadline.window == window && deadline.id == id) return &deadline;
+        return nullptr;
+    }
+
+    // Takes one deadline that has passed, with its window timer stopped.
+    bool TakeDue(Deadline& taken) {
+        uint64_t now = MonotonicMicroseconds();
+        for (auto deadline = deadlines.begin(); deadline != deadlines.end(); ++deadline) {
+            if (deadline->due > now) continue;
+            taken = *deadline;
+            deadlines.erase(deadline);
+            ::KillTimer(taken.window, taken.id);
+            ArmWaitable();
+            return true;
+        }
+        return false;
+    }
 };
+
+// Window timer behind a deadline: whole milliseconds, rounded up.
+void SetBackingTimer(HWND window, unsigned id, uint64_t due) {
+    uint64_t now = MonotonicMicroseconds();
+    uint64_t milliseconds = due > now ? (due - now + 999) / 1000 : 1;
+    ::SetTimer(window, id, static_cast<UINT>(std::min<uint64_t>(milliseconds, 0x7FFFFFFF)),
+               nullptr);
+}
 
 ThreadState& Current() {
     thread_local ThreadState state;
@@ -100,8 +181,25 @@ struct WindowBackend {
             result = CallToolbar(window, message, wParam, lParam);
             Detach(window);
             object.handle_ = 0;
+            state.Forget(window, 0, true);
             state.finalPending.push_back(&object);
             break;
+        case WM_TIMER: {
+            // The window timer behind a deadline, dispatched by some message loop: the deadline
+            // is delivered if it has passed, else the timer waits on.
+            unsigned id = static_cast<unsigned>(wParam);
+            if (Deadline* deadline = state.Find(window, id)) {
+                if (deadline->due > MonotonicMicroseconds()) {
+                    SetBackingTimer(window, id, deadline->due);
+                    return 0;
+                }
+                state.Forget(window, id, false);
+                ::KillTimer(window, id);
+                state.ArmWaitable();
+            }
+            return object.Dispatch(message, static_cast<MessageParam>(wParam),
+                                   static_cast<MessageParam>(lParam));
+        }
         default:
             return object.Dispatch(message, static_cast<MessageParam>(wParam),
                                    static_cast<MessageParam>(lParam));
@@ -181,8 +279,26 @@ bool Window::SetTimer(unsigned id, unsigned periodMilliseconds) {
     return handle_ != 0 && ::SetTimer(ToHwnd(handle_), id, periodMilliseconds, nullptr) != 0;
 }
 
+bool Window::SetDeadlineTimer(unsigned id, uint64_t dueMicroseconds) {
+    if (handle_ == 0) return false;
+    HWND window = ToHwnd(handle_);
+    ThreadState& state = Current();
+    state.Forget(window, id, false);
+    state.deadlines.push_back(Deadline{window, id, dueMicroseconds});
+    SetBackingTimer(window, id, dueMicroseconds);
+    state.ArmWaitable();
+    return true;
+}
+
 void Window::KillTimer(unsigned id) {
-    if (handle_ != 0) ::KillTimer(ToHwnd(handle_), id);
+    if (handle_ == 0) return;
+    HWND window = ToHwnd(handle_);
+    ::KillTimer(window, id);
+    ThreadState& state = Current();
+    if (state.Find(window, id)) {
+        state.Forget(window, id, false);
+        state.ArmWaitable();
+    }
 }
 
 MessageParam Window::OnMessage(unsigned message, MessageParam wParam, MessageParam lParam) {
@@ -225,21 +341,36 @@ bool DestroyWindow(WindowHandle window) {
 
 namespace {
 
-// Dispatches every message waiting for the calling thread; -1 when it took the quit message.
+// Dispatches every message waiting for the calling thread and every deadline that has passed;
+// -1 when it took the quit message.
 int DispatchWaiting() {
+    ThreadState& state = Current();
     int dispatched = 0;
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) return -1;
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
+    for (;;) {
+        MSG message;
+        Deadline due;
+        // The quit message comes only after every posted message; taken first, it ends the
+        // wait at once even while the engine's own posts are queued.
+        if (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return -1;
+        if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) return -1;
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        } else if (state.TakeDue(due)) {
+            if (Window* object = ObjectOf(due.window))
+                object->Dispatch(kMessageTimer, static_cast<MessageParam>(due.id), 0);
+        } else {
+            return dispatched;
+        }
         ++dispatched;
     }
-    return dispatched;
 }
 
+// Waits for a message or the earliest deadline.
 void WaitForMessage(DWORD milliseconds) {
-    MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    HANDLE waitable = Current().waitable;
+    MsgWaitForMultipleObjectsEx(waitable ? 1 : 0, waitable ? &waitable : nullptr, milliseconds,
+                                QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
 } // namespace
