@@ -54,12 +54,20 @@ int QARN_CALL CloseDevice(int handle) {
 
 int QARN_CALL ConnectPort(int handle, const char* settings) {
     CQARNCommand* device = Device(handle);
-    return device && device->Link ? device->Link->OpenPort(settings) : 0;
+    if (!device || !device->Link) return 0;
+    int opened = device->Link->OpenPort(settings);
+    if (opened) device->Log(device->Link->DriverSwitchesRts(), kLogPortOpened, kLogNoAddress);
+    // Closing an open port first ended any transmission a command waits for.
+    ScheduleNextPass(*device);
+    return opened;
 }
 
 int QARN_CALL DisConnectPort(int handle) {
     CQARNCommand* device = Device(handle);
-    return device && device->Link ? device->Link->ClosePort() : 0;
+    if (!device || !device->Link) return 0;
+    int closed = device->Link->ClosePort();
+    ScheduleNextPass(*device); // a transmission a command waits for has ended with the port
+    return closed;
 }
 
 int QARN_CALL IsConnect(int handle) {

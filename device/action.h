@@ -62,7 +62,7 @@ class CQARNAction {
     int UserValue = 0;
     ByteArray Frame;
     ByteArray Reply;
-    uint32_t StartTick = 0;
+    uint64_t StartTick = 0;     // when the current wait began, on MonotonicMicroseconds
     uint32_t CommandHandle = 0; // the handle the application holds
 
     void SetReply(const ByteArray& reply) { Reply = reply; }

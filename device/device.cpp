@@ -12,7 +12,8 @@ namespace qarn {
 namespace {
 
 constexpr unsigned kEngineTimer = 10;
-constexpr unsigned kEngineTimerPeriod = 3;
+// Posted to the device's own window for a pass at once; one at a time.
+constexpr unsigned kMessageEngineStep = 0x0D70;
 const char kDefaultKeyText[] = "58213094";
 
 } // namespace
@@ -42,7 +43,6 @@ bool CQARNCommand::OnCreate() {
     }
     Link = link;
     Link->SetMyAddress(MyAddress);
-    SetTimer(kEngineTimer, kEngineTimerPeriod);
     InTimer = 0;
     return true;
 }
@@ -65,8 +65,12 @@ void CQARNCommand::OnFinalDestroy() {
 platform::MessageParam CQARNCommand::OnMessage(unsigned message, platform::MessageParam wParam,
                                                platform::MessageParam lParam) {
     switch (message) {
-    case platform::kMessageTimer:
+    case kMessageEngineStep:
+        stepPosted_ = false;
         if (!InTimer) TimerPass(*this);
+        return 0;
+    case platform::kMessageTimer:
+        if (static_cast<unsigned>(wParam) == kEngineTimer && !InTimer) TimerPass(*this);
         return 0;
     case WM_HDLC_STREAM:
         OnCommRecv();
@@ -98,7 +102,11 @@ void CQARNCommand::OnFrameRecv() {
 
 void CQARNCommand::OnFrameSent() {
     Log(kLogNoCode, CmdStarted ? kLogSendDownFrame : kLogSendUpFrame, kLogNoAddress);
+    uint32_t handle = DeviceHandle;
     NotifyParent(WM_HDLC_SENT);
+    // The port marks itself idle only once this notification has returned, so the pass that
+    // sees it is posted: it runs after that, and before any input the reader reports next.
+    if (FindDevice(handle)) StepSoon();
 }
 
 void CQARNCommand::NotifyParent(unsigned message) {
@@ -138,6 +146,19 @@ int CQARNCommand::SetAddLog(int on) {
 
 void CQARNCommand::Log(int code, int kind, int address) {
     if (AddLog && LogFile) LogFile->AddRecord(code, kind, address);
+}
+
+void CQARNCommand::StepSoon() {
+    KillTimer(kEngineTimer);
+    if (!stepPosted_) stepPosted_ = platform::PostToWindow(Handle(), kMessageEngineStep, 0, 0);
+}
+
+void CQARNCommand::StepAt(uint64_t dueMicroseconds) {
+    SetDeadlineTimer(kEngineTimer, dueMicroseconds);
+}
+
+void CQARNCommand::StopEngineTimer() {
+    KillTimer(kEngineTimer);
 }
 
 void CQARNCommand::ReleaseAction(CQARNAction* action) {

@@ -23,6 +23,7 @@ enum LogEvent : int {
     kLogRecvUpFrame = 2,
     kLogDecodeUpFrame = 3,
     kLogSendUpFrame = 6,
+    kLogPortOpened = 8, // the code tells who switches RTS: 1 the driver, 0 the library
 };
 
 // The code and address that the log kinds without them are given.
@@ -66,6 +67,12 @@ class CQARNCommand : public platform::Window {
     // Releases one command record (the timer pass and the destruction use it).
     void ReleaseAction(CQARNAction* action);
 
+    // The engine's pass runs as soon as the thread dispatches its messages, at a deadline on
+    // the MonotonicMicroseconds clock, or not until asked again.
+    void StepSoon();
+    void StepAt(uint64_t dueMicroseconds);
+    void StopEngineTimer();
+
   protected:
     bool OnCreate() override;
     void OnDestroy() override;
@@ -78,6 +85,8 @@ class CQARNCommand : public platform::Window {
     void OnFrameRecv();
     void OnFrameSent();
     void NotifyParent(unsigned message);
+
+    bool stepPosted_ = false;
 };
 
 } // namespace qarn

@@ -22,6 +22,33 @@ void TakeTimeOutPath(CQARNAction& action) {
     action.State = RECOVER;
 }
 
+// The end of a wait of this many milliseconds that began at StartTick. The length is taken as
+// unsigned, so a negative time-out is practically endless.
+uint64_t WaitEnd(const CQARNAction& action, int milliseconds) {
+    return action.StartTick + uint64_t{static_cast<uint32_t>(milliseconds)} * 1000;
+}
+
+// When the record can take its next step; false when only an event can move it on.
+bool NextStepDue(const CQARNCommand& device, const CQARNAction& action, uint64_t& due) {
+    switch (action.State) {
+    case DONE:
+        due = 0;
+        return !action.Done || action.EndRequested;
+    case WAIT_SENT:
+        due = device.Link->IsTxIdle() ? 0 : WaitEnd(action, action.TimeOut);
+        return true;
+    case WAIT_REPLY:
+        due = WaitEnd(action, action.TimeOut);
+        return true;
+    case PAUSE:
+        due = WaitEnd(action, action.Pause);
+        return true;
+    default: // SEND, RECOVER, RELEASE and unknown states move on at once
+        due = 0;
+        return true;
+    }
+}
+
 } // namespace
 
 CQARNAction* StartCommand(CQARNCommand& device, int address, int code, const void* params,
@@ -45,6 +72,7 @@ CQARNAction* StartCommand(CQARNCommand& device, int address, int code, const voi
     }
     action->CommandHandle = RegisterCommand(action);
     device.Commands.push_back(action);
+    ScheduleNextPass(device);
     return action;
 }
 
@@ -60,6 +88,7 @@ int EndCommand(uint32_t commandHandle) {
     if (!action) return 0;
     action->EndRequested = 1;
     CQARNCommand* device = action->Device;
+    ScheduleNextPass(*device);
     uint32_t deviceHandle = device->DeviceHandle;
     bool finished = platform::PumpUntil([deviceHandle] {
         CQARNCommand* owner = FindDevice(deviceHandle);
@@ -81,11 +110,28 @@ void TimerPass(CQARNCommand& device) {
         if (!device.Alive()) return;
     }
     device.InTimer = 0;
+    ScheduleNextPass(device);
+}
+
+void ScheduleNextPass(CQARNCommand& device) {
+    bool waiting = false;
+    uint64_t earliest = 0;
+    for (const CQARNAction* action : device.Commands) {
+        uint64_t due;
+        if (!NextStepDue(device, *action, due)) continue;
+        earliest = waiting ? std::min(earliest, due) : due;
+        waiting = true;
+    }
+    if (!waiting)
+        device.StopEngineTimer();
+    else if (earliest <= platform::MonotonicMicroseconds())
+        device.StepSoon();
+    else
+        device.StepAt(earliest);
 }
 
 void Step(CQARNCommand& device, CQARNAction& action) {
-    uint32_t now = platform::TickCount();
-    uint32_t elapsed = now - action.StartTick;
+    uint64_t now = platform::MonotonicMicroseconds();
     CHDLC* link = device.Link;
     switch (action.State) {
     case DONE:
@@ -102,7 +148,7 @@ void Step(CQARNCommand& device, CQARNAction& action) {
         action.State = WAIT_SENT;
         break;
     case WAIT_SENT:
-        if (elapsed > static_cast<uint32_t>(action.TimeOut)) {
+        if (now >= WaitEnd(action, action.TimeOut)) {
             link->Reset();
             TakeTimeOutPath(action);
         } else if (link->IsTxIdle()) {
@@ -112,10 +158,10 @@ void Step(CQARNCommand& device, CQARNAction& action) {
         }
         break;
     case WAIT_REPLY:
-        if (elapsed > static_cast<uint32_t>(action.TimeOut)) TakeTimeOutPath(action);
+        if (now >= WaitEnd(action, action.TimeOut)) TakeTimeOutPath(action);
         break;
     case PAUSE:
-        if (elapsed <= static_cast<uint32_t>(action.Pause)) break;
+        if (now < WaitEnd(action, action.Pause)) break;
         if (action.Outcome == kOutcomeSuccess && (action.BlockPending || action.ListPending))
             BuildFrame(device, action);
         action.State = action.SendsLeft > 0 ? SEND : DONE;
@@ -135,6 +181,7 @@ void DispatchReply(CQARNCommand& device, const ByteArray& frame) {
         device.Log(kLogNoCode, kLogRecvUpFrame, kLogNoAddress);
         if (action->ExpectReply) {
             OfferReply(device, *action, frame);
+            ScheduleNextPass(device);
             return;
         }
         action->Result = kResultUnexpectedReply;

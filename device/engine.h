@@ -1,5 +1,7 @@
-// The command engine: admits a command, drives its record through the states on the device
-// object's timer, hands replies to it, and waits for its start and end.
+// The command engine: admits a command, drives its record through the states, hands replies to
+// it, and waits for its start and end. A pass over the records runs as soon as an event lets a
+// record move on (start, transmission done, reply decoded, end requested) and when the wait of a
+// record ends; nothing runs while no record waits for anything.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +27,9 @@ bool WaitForCommandDone(uint32_t commandHandle);
 int EndCommand(uint32_t commandHandle);
 
 void TimerPass(CQARNCommand& device);
+// Arranges the next pass: at once when a record can move on now, at the end of the earliest wait
+// otherwise, never when no record waits for anything.
+void ScheduleNextPass(CQARNCommand& device);
 void Step(CQARNCommand& device, CQARNAction& action);
 void DispatchReply(CQARNCommand& device, const ByteArray& frame);
 

@@ -39,7 +39,9 @@ constexpr Field kResultField{51, 10};
 constexpr Field kTimeField{61, 28};
 static_assert(kTimeField.at + kTimeField.size == kLogRecordSize, "the fields fill the record");
 
-enum NameKind { kNoName, kLineBreakName, kCommandName };
+// kRtsControlName: who switches RTS on the port just opened, by the code: 1 the driver, 0 the
+// library.
+enum NameKind { kNoName, kLineBreakName, kCommandName, kRtsControlName };
 
 struct EventKind {
     const char* event;
@@ -53,6 +55,7 @@ const EventKind kEventKinds[] = {
     {"Recv Up_Frm", false, kLineBreakName, false},  {"Decode Up_Frm", false, kCommandName, true},
     {"Decode Down_Frm", false, kCommandName, true}, {"Code Up_Frm", false, kCommandName, true},
     {"Send Up_Frm", false, kLineBreakName, false},  {"\r\nRecv Down_Frm", true, kNoName, false},
+    {"Port Opened", true, kRtsControlName, false},
 };
 const EventKind kUnknownKind = {"", false, kLineBreakName, false};
 
@@ -135,6 +138,10 @@ int CLogFile::AddRecord(int code, int kind, int address) {
 
     if (row.lineBreak) PutText(record, kLineBreakField, "\r\n");
     if (row.name == kLineBreakName) PutText(record, kNameField, "\r\n");
+    if (row.name == kRtsControlName) {
+        const char* name = code == 1 ? "\r\nKernel RTS" : "\r\nSoftware RTS";
+        std::memcpy(record + kNameField.at, name, std::strlen(name));
+    }
     if (row.name == kCommandName) {
         if (const char* name = CommandName(code))
             std::memcpy(record + kNameField.at, name, kNameField.size);

@@ -36,7 +36,7 @@ class CLogFile {
     // oldest, when the current one was created on another day of the month. Returns 1.
     int Rotate();
 
-    // Adds one record: command code (its name is looked up), event kind (0 to 7) and terminal
+    // Adds one record: command code (its name is looked up), event kind (0 to 8) and terminal
     // address. Returns 1.
     int AddRecord(int code, int kind, int address);
 

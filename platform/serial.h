@@ -69,6 +69,11 @@ class SerialDevice {
     bool SetRts(bool raised);
     bool SetDtr(bool raised);
 
+    // Hands RTS to the driver: raised for each write this long before its first bit, dropped this
+    // long after its last. False when the driver cannot (a pty, many USB adapters, every driver
+    // on some systems); RTS then stays with SetRts. Closing gives the driver its own mode back.
+    bool SetDriverRtsControl(unsigned leadMilliseconds, unsigned tailMilliseconds);
+
   private:
     struct State;
     std::unique_ptr<State> state_;

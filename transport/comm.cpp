@@ -39,6 +39,20 @@ constexpr uint32_t kEventMask = platform::kLineEventReceived | platform::kLineEv
 
 } // namespace
 
+// Takes ",rs485=..." out of the values, so the four values before it parse as without it.
+RtsControl TakeRtsControl(std::string& values) {
+    static const char kKey[] = ",rs485=";
+    size_t key = values.find(kKey);
+    if (key == std::string::npos) return RtsControl::Software;
+    size_t start = key + sizeof kKey - 1;
+    size_t end = values.find(',', start);
+    std::string value = values.substr(start, end == std::string::npos ? end : end - start);
+    values.erase(key, end == std::string::npos ? end : end - key);
+    if (value == "kernel") return RtsControl::Kernel;
+    if (value == "off") return RtsControl::Software;
+    return RtsControl::Unknown;
+}
+
 bool ParseSettings(const char* text, PortSettings& settings) {
     std::string all = (text && *text) ? text : kDefaultSettings;
     std::string values;
@@ -50,6 +64,7 @@ bool ParseSettings(const char* text, PortSettings& settings) {
         settings.portName = all.substr(0, 4);
         values = all.size() > 5 ? all.substr(5) : std::string();
     }
+    settings.rtsControl = TakeRtsControl(values);
 
     std::string fields[4];
     int commas = 0;
@@ -79,7 +94,8 @@ bool ParseSettings(const char* text, PortSettings& settings) {
             settings.stopBits = row.stopBits;
             stopValid = true;
         }
-    return settings.baud != 0 && dataBitsValid && stopValid;
+    return settings.baud != 0 && dataBitsValid && stopValid &&
+           settings.rtsControl != RtsControl::Unknown;
 }
 
 uint32_t WriteMultiplier(uint32_t baud) {
@@ -131,6 +147,9 @@ int CComm::Open(const char* text) {
         device_.Close();
         return 0;
     }
+    // A driver that refuses its RS-485 mode leaves RTS to this object, as without the key.
+    driverRts_ = settings_.rtsControl == RtsControl::Kernel &&
+                 device_.SetDriverRtsControl(kRtsSettleMilliseconds, kRtsSettleMilliseconds);
     open_ = 1;
     handshake_.Set();
     if (!reader_.Start([this] { ReaderThread(); })) {
@@ -139,7 +158,7 @@ int CComm::Open(const char* text) {
         return 0;
     }
     device_.SetDtr(true);
-    device_.SetRts(false);
+    if (!driverRts_) device_.SetRts(false);
     rxBuffer_.clear();
     return 1;
 }
@@ -165,6 +184,7 @@ void CComm::Shut(bool settle) {
     device_.SetRts(false);
     device_.Purge();
     device_.Close();
+    driverRts_ = 0;
     lineStatus_ = 1;
 }
 
@@ -195,9 +215,11 @@ void CComm::OnCommEvent(uint32_t mask) {
         } else if (mask & platform::kLineEventReceived) {
             Drain();
         } else if (mask & platform::kLineEventTransmitEmpty) {
-            platform::SleepMilliseconds(kRtsSettleMilliseconds);
+            if (!driverRts_) {
+                platform::SleepMilliseconds(kRtsSettleMilliseconds);
+                device_.SetRts(false);
+            }
             lineStatus_ = 0;
-            device_.SetRts(false);
             NotifyParent(WM_COMM_TXDONE);
             txIdle_ = 1;
         } else if (mask & platform::kLineEventBreak) {
@@ -234,8 +256,10 @@ void CComm::Drain() {
 void CComm::Write(const ByteArray& bytes) {
     if (!open_ || !txIdle_) return;
     txIdle_ = 0;
-    device_.SetRts(true);
-    platform::SleepMilliseconds(kRtsSettleMilliseconds);
+    if (!driverRts_) {
+        device_.SetRts(true);
+        platform::SleepMilliseconds(kRtsSettleMilliseconds);
+    }
     platform::IoResult result = device_.Write(bytes.data(), bytes.size());
     if (result != platform::IoResult::Completed) lineStatus_ = 1;
     if (result == platform::IoResult::Failed) device_.ClearError();

@@ -99,6 +99,10 @@ int CHDLC::OpenPort(const char* settings) {
     return comm_ ? comm_->Open(settings) : 0;
 }
 
+int CHDLC::DriverSwitchesRts() const {
+    return comm_ ? comm_->DriverSwitchesRts() : 0;
+}
+
 int CHDLC::ClosePort() {
     return comm_ ? comm_->Close() : 0;
 }

@@ -36,6 +36,7 @@ class CHDLC : public platform::Window {
     int IsOpen() const;
     int OpenPort(const char* settings);
     int ClosePort();
+    int DriverSwitchesRts() const;
 
     void CopyFrame(ByteArray& destination) const { destination = lastFrame_; }
     void CopyStream(ByteArray& destination) const { destination = rawStream_; }

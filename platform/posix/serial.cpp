@@ -2,6 +2,7 @@
 // and a wake descriptor; "transmitter empty" is the output queue drained after a write.
 #include "platform/serial.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -10,7 +11,11 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 namespace qarn::platform {
 
@@ -30,8 +35,10 @@ const BaudRow kBaudTable[] = {
 
 const tcflag_t kDataBitsFlags[] = {CS5, CS6, CS7, CS8}; // 5 to 8 data bits
 
-// While a write is unconfirmed the reader looks at the output queue this often.
-constexpr int kTransmitPollMilliseconds = 1;
+// While a write is unconfirmed the reader looks at the output queue after a first short pause,
+// then after pauses that double up to a limit: a pty drains at once, a slow line takes a while.
+constexpr int kFirstTransmitPollMicroseconds = 100;
+constexpr int kLongestTransmitPollMicroseconds = 1000;
 
 // Writes everything, waiting for room when the driver's queue is full.
 IoResult WriteAll(int fd, const uint8_t* bytes, size_t size) {
@@ -49,6 +56,12 @@ IoResult WriteAll(int fd, const uint8_t* bytes, size_t size) {
         if (poll(&out, 1, 1000) <= 0) return IoResult::Failed;
     }
     return result;
+}
+
+// poll with a timeout in microseconds (negative: none).
+int PollFor(pollfd* watched, nfds_t count, int microseconds) {
+    timespec timeout{microseconds / 1000000, (microseconds % 1000000) * 1000L};
+    return ppoll(watched, count, microseconds < 0 ? nullptr : &timeout, nullptr);
 }
 
 } // namespace
@@ -75,10 +88,21 @@ struct SerialDevice::State {
         uint64_t count;
         (void)!read(wake, &count, sizeof count);
     }
+#ifdef TIOCSRS485
+    bool driverRts = false;
+    serial_rs485 savedRs485{};
+#endif
+
+    // The driver's queue is empty and, where the driver tells, the last bit has left the line.
     bool OutputDrained() const {
         int queued = 0;
         if (ioctl(fd, TIOCOUTQ, &queued) != 0) return true;
-        return queued == 0;
+        if (queued != 0) return false;
+#ifdef TIOCSERGETLSR
+        unsigned lineStatus = 0;
+        if (ioctl(fd, TIOCSERGETLSR, &lineStatus) == 0) return (lineStatus & TIOCSER_TEMT) != 0;
+#endif
+        return true;
     }
 };
 
@@ -122,6 +146,10 @@ bool SerialDevice::IsOpen() const {
 
 void SerialDevice::Close() {
     if (state_->fd < 0) return;
+#ifdef TIOCSRS485
+    if (state_->driverRts) ioctl(state_->fd, TIOCSRS485, &state_->savedRs485);
+    state_->driverRts = false;
+#endif
     ioctl(state_->fd, TIOCNXCL);
     close(state_->fd);
     close(state_->wake);
@@ -194,14 +222,16 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
 bool SerialDevice::Purge() {
     if (state_->fd < 0) return false;
     tcflush(state_->fd, TCIOFLUSH);
-    state_->transmitPending = false;
-    state_->receiveArmed = true;
-    state_->Wake();
+    // The reader is woken only when what it watches changed.
+    bool wasPending = state_->transmitPending.exchange(false);
+    bool wasArmed = state_->receiveArmed.exchange(true);
+    if (wasPending || !wasArmed) state_->Wake();
     return true;
 }
 
 uint32_t SerialDevice::WaitEvent() {
     State& s = *state_;
+    int transmitPoll = kFirstTransmitPollMicroseconds;
     for (;;) {
         uint32_t mask = s.mask;
         if (s.fd < 0 || mask == 0) return 0;
@@ -212,12 +242,14 @@ uint32_t SerialDevice::WaitEvent() {
         }
         pollfd watched[2] = {{s.wake, POLLIN, 0}, {s.hungUp ? -1 : s.fd, 0, 0}};
         if ((mask & kLineEventReceived) && s.receiveArmed) watched[1].events = POLLIN;
-        int timeout = transmitWatch && !s.hungUp ? kTransmitPollMilliseconds : -1;
-        int ready = poll(watched, 2, timeout);
+        int ready = PollFor(watched, 2, transmitWatch && !s.hungUp ? transmitPoll : -1);
         if (ready < 0 && errno != EINTR) return 0;
+        if (transmitWatch)
+            transmitPoll = std::min(2 * transmitPoll, kLongestTransmitPollMicroseconds);
         if (watched[0].revents & POLLIN) {
             s.DrainWake();
             if (s.mask == 0) return 0;
+            transmitPoll = kFirstTransmitPollMicroseconds;
             // A write may have started: its transmitter-empty event goes before the input
             // that answers it.
             continue;
@@ -234,7 +266,8 @@ uint32_t SerialDevice::WaitEvent() {
             if (holdInput) {
                 // The write is reported first; the input stays queued until it has drained.
                 pollfd wake = {s.wake, POLLIN, 0};
-                poll(&wake, 1, kTransmitPollMilliseconds);
+                PollFor(&wake, 1, transmitPoll);
+                transmitPoll = std::min(2 * transmitPoll, kLongestTransmitPollMicroseconds);
                 continue;
             }
             s.receiveArmed = false;
@@ -248,8 +281,7 @@ size_t SerialDevice::ClearError() {
     int queued = 0;
     if (ioctl(state_->fd, FIONREAD, &queued) != 0) queued = 0;
     if (queued <= 0) {
-        state_->receiveArmed = true;
-        state_->Wake();
+        if (!state_->receiveArmed.exchange(true)) state_->Wake();
         return 0;
     }
     return static_cast<size_t>(queued);
@@ -288,6 +320,34 @@ bool SerialDevice::SetRts(bool raised) {
 
 bool SerialDevice::SetDtr(bool raised) {
     return SetModemLine(state_->fd, TIOCM_DTR, raised);
+}
+
+bool SerialDevice::SetDriverRtsControl(unsigned leadMilliseconds, unsigned tailMilliseconds) {
+#ifdef TIOCSRS485
+    State& s = *state_;
+    if (s.fd < 0) return false;
+    serial_rs485 current{};
+    if (ioctl(s.fd, TIOCGRS485, &current) != 0) return false;
+    serial_rs485 wanted = current;
+    wanted.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    wanted.flags &= ~static_cast<uint32_t>(SER_RS485_RTS_AFTER_SEND);
+    wanted.delay_rts_before_send = leadMilliseconds;
+    wanted.delay_rts_after_send = tailMilliseconds;
+    if (ioctl(s.fd, TIOCSRS485, &wanted) != 0) return false;
+    // A driver may accept the call yet leave the mode off; only a mode that took counts.
+    serial_rs485 taken{};
+    if (ioctl(s.fd, TIOCGRS485, &taken) != 0 || !(taken.flags & SER_RS485_ENABLED)) {
+        ioctl(s.fd, TIOCSRS485, &current);
+        return false;
+    }
+    s.savedRs485 = current;
+    s.driverRts = true;
+    return true;
+#else
+    (void)leadMilliseconds;
+    (void)tailMilliseconds;
+    return false;
+#endif
 }
 
 } // namespace qarn::platform

@@ -391,6 +391,11 @@ bool SerialDevice::SetRts(bool raised) {
     return state_->Valid() && EscapeCommFunction(state_->port, raised ? SETRTS : CLRRTS) != FALSE;
 }
 
+// The communications API has no direction control with set delays.
+bool SerialDevice::SetDriverRtsControl(unsigned, unsigned) {
+    return false;
+}
+
 bool SerialDevice::SetDtr(bool raised) {
     return state_->Valid() && EscapeCommFunction(state_->port, raised ? SETDTR : CLRDTR) != FALSE;
 }

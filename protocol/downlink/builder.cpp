@@ -56,7 +56,7 @@ int FailBuild(CQARNAction& action) {
 }
 
 int BuildFrame(CQARNCommand& device, CQARNAction& action) {
-    action.StartTick = platform::TickCount();
+    action.StartTick = platform::MonotonicMicroseconds();
     device.Log(action.Code, kLogCodeDownFrame, action.Address);
     action.Frame.clear();
     action.State = SEND;
