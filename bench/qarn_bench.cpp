@@ -1,9 +1,14 @@
-// Speed of the library: command round trips and a large list download against the simulator
-// on a pty, processor use while a command waits, and the codecs' throughput. A pty has no line
-// speed, so the round trips show the library's own cost, not the time a real line takes.
+// Speed of the library against the simulator on a pty: for each kind of round trip, for a large
+// list download and for a time-out, the host's overhead (measured time minus the waits the
+// protocol fixes) and the processor time per command; then the codecs' throughput. A pty has no
+// line speed, so what remains beyond the fixed waits is the library's own cost (and the
+// simulator's answer time). The simulator runs in a child process, so the processor time counted
+// is the library's and this program's alone.
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,104 +28,227 @@ using Clock = std::chrono::steady_clock;
 constexpr int kHost = 0x0001;
 constexpr int kTerminal = 0x0002;
 constexpr int kAbsentTerminal = 0x0009;
+constexpr int kCommandsPerKind = 200;
 
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+// The waits the protocol fixes around one transmission: RTS raised 3 ms before the first byte
+// and dropped 3 ms after the transmitter is empty; the pause after it.
+constexpr double kRtsMilliseconds = 3 + 3;
+constexpr double kPauseMilliseconds = 50;
+
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-double ProcessorSeconds() {
+double ProcessorMilliseconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
 
-void Ignore(int, int, int, void*) {}
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    size_t at = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(at, values.size() - 1)];
+}
 
-// The simulator with one terminal and a device object connected to it.
+void PrintSpread(const char* what, const std::vector<double>& values) {
+    std::printf("  %-34s median %7.3f ms   p99 %7.3f ms   max %7.3f ms   (%zu)\n", what,
+                Percentile(values, 0.5), Percentile(values, 0.99), Percentile(values, 1.0),
+                values.size());
+}
+
+// The simulator in a child process; the child ends when the parent closes the pipe.
+struct SimulatorProcess {
+    pid_t child = -1;
+    int toChild = -1;
+    std::string port;
+
+    bool Start() {
+        int down[2], up[2];
+        if (pipe(down) != 0 || pipe(up) != 0) return false;
+        child = fork();
+        if (child < 0) return false;
+        if (child == 0) {
+            close(down[1]);
+            close(up[0]);
+            dmsim::Simulator simulator;
+            std::string name;
+            if (simulator.OpenPty() && simulator.AddTerminal(kTerminal) && simulator.Start())
+                name = simulator.PortName();
+            name += '\n';
+            if (write(up[1], name.data(), name.size()) < 0) _exit(1);
+            char byte;
+            while (read(down[0], &byte, 1) > 0) {
+            }
+            simulator.Stop();
+            _exit(0);
+        }
+        close(down[0]);
+        close(up[1]);
+        toChild = down[1];
+        char byte;
+        while (read(up[0], &byte, 1) == 1 && byte != '\n')
+            port += byte;
+        close(up[0]);
+        return !port.empty();
+    }
+    ~SimulatorProcess() {
+        if (toChild >= 0) close(toChild);
+        if (child > 0) waitpid(child, nullptr, 0);
+    }
+};
+
+// Times of the transmissions the library reports, for the list download's frames.
+std::vector<Clock::time_point> sentTimes;
+
+void Notify(int message, int, int, void*) {
+    if (message == WM_HDLC_SENT) sentTimes.push_back(Clock::now());
+}
+
 struct Line {
-    dmsim::Simulator simulator;
+    SimulatorProcess simulator;
     int window = 0;
     int device = 0;
 
-    bool Open(int waitTime) {
-        if (!simulator.OpenPty() || !simulator.AddTerminal(kTerminal) || !simulator.Start())
-            return false;
-        window = CreateNotifyWindow(&Ignore, nullptr);
+    bool Open() {
+        if (!simulator.Start()) return false;
+        window = CreateNotifyWindow(&Notify, nullptr);
         device = OpenDevice(kHost, window);
-        SetWaitTime(device, waitTime);
-        std::string settings = simulator.PortName() + ":baud=115200,parity=E,data=8,stop=1";
+        std::string settings = simulator.port + ":baud=115200,parity=E,data=8,stop=1";
         return device != 0 && ConnectPort(device, settings.c_str()) == 1;
     }
     ~Line() {
         if (device) CloseDevice(device);
         if (window) DestroyNotifyWindow(window);
-        simulator.Stop();
-    }
-    int RunAndEnd(int terminal, int code, void* params = nullptr) {
-        int command = StartQARNCommand(device, terminal, code, params, 0);
-        if (!command) return -1;
-        int result = GetCmdResult(command);
-        EndQARNCommand(command);
-        return result;
     }
 };
 
-void RoundTrips(Line& line) {
-    constexpr int kCount = 200;
-    struct Row {
+struct Timed {
+    int result = -1;
+    double start = 0; // StartQARNCommand, ms
+    double end = 0;   // EndQARNCommand, ms
+};
+
+Timed RunTimed(Line& line, int terminal, int code, void* params = nullptr) {
+    Timed timed;
+    auto started = Clock::now();
+    int command = StartQARNCommand(line.device, terminal, code, params, 0);
+    timed.start = MillisecondsSince(started);
+    if (!command) return timed;
+    timed.result = GetCmdResult(command);
+    auto ending = Clock::now();
+    EndQARNCommand(command);
+    timed.end = MillisecondsSince(ending);
+    return timed;
+}
+
+void RoundTrips(Line& line, std::vector<double>& endTimes) {
+    struct Kind {
         int code;
+        int answer;
         const char* what;
     };
-    const Row rows[] = {{0x13, "property query"}, {0x16, "status query"}, {0x83, "beep"}};
-    for (const Row& row : rows) {
+    const Kind kinds[] = {
+        {0x13, 13, "property query (data reply)"},
+        {0x16, 13, "status query (data reply)"},
+        {0x83, 8, "property reset (acknowledged)"},
+        {0x01, 0, "clock broadcast (no reply)"},
+    };
+    std::printf("round trips, %d commands each; fixed waits %.0f ms (RTS 3 + 3, pause 50)\n",
+                kCommandsPerKind, kRtsMilliseconds + kPauseMilliseconds);
+    for (const Kind& kind : kinds) {
+        std::vector<double> overheads;
         int good = 0;
-        auto start = Clock::now();
-        for (int i = 0; i < kCount; ++i)
-            good += line.RunAndEnd(kTerminal, row.code) == (row.code == 0x83 ? 8 : 13);
-        double seconds = SecondsSince(start);
-        std::printf("round trip, %-15s %4d commands, %3d answered, %6.2f ms each"
-                    " (50 of them the pause after the exchange)\n",
-                    row.what, kCount, good, seconds * 1000 / kCount);
-    }
-}
-
-void WhiteListDownload(Line& line) {
-    constexpr int kNumbers = 10000;
-    std::string path = "/tmp/qarn_bench_" + std::to_string(getpid()) + ".lst";
-    {
-        std::ofstream file(path, std::ios::binary);
-        file.put(static_cast<char>(0xBB));
-        uint64_t seed = 17;
-        for (int i = 0; i < kNumbers; ++i) {
-            seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-            uint64_t number = (seed >> 20) % 10000000000ULL;
-            char entry[5];
-            for (int digit = 4; digit >= 0; --digit, number /= 100)
-                entry[digit] = static_cast<char>(number % 10 | (number / 10 % 10) << 4);
-            file.write(entry, sizeof entry);
+        double processorStart = ProcessorMilliseconds();
+        for (int i = 0; i < kCommandsPerKind; ++i) {
+            Timed timed = RunTimed(line, kTerminal, kind.code);
+            good += timed.result == kind.answer;
+            overheads.push_back(timed.start - kRtsMilliseconds - kPauseMilliseconds);
+            endTimes.push_back(timed.end);
         }
+        double processor = (ProcessorMilliseconds() - processorStart) / kCommandsPerKind;
+        std::printf("%s: %d of %d with result %d, processor %.3f ms per command\n", kind.what, good,
+                    kCommandsPerKind, kind.answer, processor);
+        PrintSpread("host overhead per command", overheads);
     }
-    auto start = Clock::now();
-    double processorStart = ProcessorSeconds();
-    int result = line.RunAndEnd(kTerminal, 0xA2, const_cast<char*>(path.c_str()));
-    double seconds = SecondsSince(start);
-    double processor = ProcessorSeconds() - processorStart;
-    std::remove(path.c_str());
-    std::printf("white list of %d numbers: result %d, %.3f s, %.3f s of processor\n", kNumbers,
-                result, seconds, processor);
 }
 
-void IdleWait(Line& line) {
-    constexpr int kWaitTime = 2000;
+std::string WriteListFile(int numbers) {
+    std::string path = "/tmp/qarn_bench_" + std::to_string(getpid()) + ".lst";
+    std::ofstream file(path, std::ios::binary);
+    file.put(static_cast<char>(0xBB));
+    uint64_t seed = 17;
+    for (int i = 0; i < numbers; ++i) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        uint64_t number = (seed >> 20) % 10000000000ULL;
+        char entry[5];
+        for (int digit = 4; digit >= 0; --digit, number /= 100)
+            entry[digit] = static_cast<char>(number % 10 | (number / 10 % 10) << 4);
+        file.write(entry, sizeof entry);
+    }
+    return path;
+}
+
+// Each frame after the first goes out a pause and the RTS waits after the one before it; the
+// closing frame's acknowledgement ends the command without a pause.
+void ListDownload(Line& line) {
+    constexpr int kNumbers = 10000;
+    constexpr int kRuns = 15;
+    std::string path = WriteListFile(kNumbers);
+    std::vector<double> perFrame;
+    double total = 0, fixed = 0, processor = 0;
+    size_t frames = 0;
+    int good = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        sentTimes.clear();
+        double processorStart = ProcessorMilliseconds();
+        auto started = Clock::now();
+        Timed timed = RunTimed(line, kTerminal, 0xA2, const_cast<char*>(path.c_str()));
+        double took = timed.start;
+        processor += ProcessorMilliseconds() - processorStart;
+        good += timed.result == 8;
+        if (sentTimes.empty()) continue;
+        perFrame.push_back(
+            std::chrono::duration<double, std::milli>(sentTimes[0] - started).count() -
+            kRtsMilliseconds);
+        for (size_t i = 1; i < sentTimes.size(); ++i)
+            perFrame.push_back(
+                std::chrono::duration<double, std::milli>(sentTimes[i] - sentTimes[i - 1]).count() -
+                kRtsMilliseconds - kPauseMilliseconds);
+        total += took;
+        fixed += sentTimes.size() * kRtsMilliseconds + (sentTimes.size() - 1) * kPauseMilliseconds;
+        frames += sentTimes.size();
+    }
+    std::remove(path.c_str());
+    std::printf("white list of %d numbers, %d runs: %d with result 8, %zu frames a run,"
+                " %.1f ms a run (%.1f ms fixed waits), processor %.3f ms per frame\n",
+                kNumbers, kRuns, good, frames / kRuns, total / kRuns, fixed / kRuns,
+                processor / static_cast<double>(frames));
+    std::printf("  host overhead per frame, all runs   mean %7.3f ms\n",
+                (total - fixed) / static_cast<double>(frames));
+    PrintSpread("host overhead per frame", perFrame);
+}
+
+void TimeOuts(Line& line) {
+    constexpr int kWaitTime = 500;
+    constexpr int kRuns = 10;
     SetWaitTime(line.device, kWaitTime);
-    auto start = Clock::now();
-    double processorStart = ProcessorSeconds();
-    int result = line.RunAndEnd(kAbsentTerminal, 0x13);
-    double seconds = SecondsSince(start);
-    double processor = ProcessorSeconds() - processorStart;
-    std::printf("wait for a silent terminal: result %d after %.2f s, %.2f%% of one core\n", result,
-                seconds, 100 * processor / seconds);
+    std::vector<double> overheads;
+    int good = 0;
+    double processorStart = ProcessorMilliseconds();
+    for (int run = 0; run < kRuns; ++run) {
+        Timed timed = RunTimed(line, kAbsentTerminal, 0x13);
+        good += timed.result == 5;
+        overheads.push_back(timed.start - kRtsMilliseconds - kWaitTime - kPauseMilliseconds);
+    }
+    double processor = (ProcessorMilliseconds() - processorStart) / kRuns;
+    std::printf("time-out of %d ms, silent terminal, %d runs: %d with result 5; fixed waits %.0f"
+                " ms; processor %.3f ms per command\n",
+                kWaitTime, kRuns, good, kRtsMilliseconds + kWaitTime + kPauseMilliseconds,
+                processor);
+    PrintSpread("beyond the fixed waits", overheads);
 }
 
 void Codecs() {
@@ -132,7 +260,7 @@ void Codecs() {
     auto start = Clock::now();
     for (int i = 0; i < kBlocks; ++i)
         des.Encipher(block, block);
-    double seconds = SecondsSince(start);
+    double seconds = MillisecondsSince(start) / 1000;
     std::printf("DES: %.0f blocks/s (last block %02X%02X)\n", kBlocks / seconds, block[0],
                 block[1]);
 
@@ -145,21 +273,24 @@ void Codecs() {
     start = Clock::now();
     qarn::CBig5ToGB::ConvertBig5ToGb(text.data(), text.size());
     qarn::CBig5ToGB::ConvertGbToBig5(text.data(), text.size());
-    seconds = SecondsSince(start);
+    seconds = MillisecondsSince(start) / 1000;
     std::printf("Big5 -> GB -> Big5: %.0f MB/s\n", 2 * text.size() / seconds / 1e6);
 }
 
 } // namespace
 
 int main() {
-    Codecs();
     Line line;
-    if (!line.Open(500)) {
+    if (!line.Open()) {
         std::fprintf(stderr, "could not open the simulated line\n");
         return 1;
     }
-    RoundTrips(line);
-    WhiteListDownload(line);
-    IdleWait(line);
+    std::vector<double> endTimes;
+    RoundTrips(line, endTimes);
+    std::printf("EndQARNCommand after a finished command:\n");
+    PrintSpread("EndQARNCommand", endTimes);
+    ListDownload(line);
+    TimeOuts(line);
+    Codecs();
     return 0;
 }
