@@ -130,6 +130,43 @@ TEST_F(CommandPath, SilentTerminalTimesOutWithResultFive) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
 }
 
+TEST_F(CommandPath, TimeOutEndsAtItsSetTimeAfterTheTransmission) {
+    constexpr int kWaitTime = 200;
+    constexpr auto kFixed = std::chrono::milliseconds(kWaitTime + 50); // time-out, then pause
+    Open({0x0002}, kWaitTime);
+    dmsim::Faults faults;
+    faults.silent = true;
+    simulator.SetFaults(faults);
+    std::chrono::steady_clock::time_point sent;
+    onNotification = [&sent](int message) {
+        if (message == WM_HDLC_SENT) sent = std::chrono::steady_clock::now();
+    };
+    // The least excess of a few runs: a loaded machine may delay any one of them.
+    auto least = std::chrono::steady_clock::duration::max();
+    for (int run = 0; run < 3; ++run) {
+        int handle = Run(0x0002, 0x13);
+        auto ended = std::chrono::steady_clock::now();
+        ASSERT_NE(handle, 0);
+        EXPECT_EQ(GetCmdResult(handle), 5);
+        EXPECT_EQ(EndQARNCommand(handle), 0);
+        EXPECT_GE(ended - sent, kFixed);
+        least = std::min(least, ended - sent - kFixed);
+    }
+    EXPECT_LT(least, std::chrono::milliseconds(3)); // within one tick of the old timer
+}
+
+TEST_F(CommandPath, KernelRtsIsRefusedByAPtyAndSoftwareRtsCarriesTheCommand) {
+    Open();
+    // Parity N: a pty keeps no parity, and the C library reports a repeated even parity as
+    // refused.
+    std::string settings = simulator.PortName() + ":baud=9600,parity=N,data=8,stop=1";
+    EXPECT_EQ(ConnectPort(device, (settings + ",rs485=sometimes").c_str()), 0);
+    EXPECT_EQ(IsConnect(device), 0);
+    ASSERT_EQ(ConnectPort(device, (settings + ",rs485=kernel").c_str()), 1);
+    EXPECT_EQ(RunAndEnd(0x0002, 0x13).result, 13);
+    ASSERT_EQ(Frames().size(), 1u);
+}
+
 TEST_F(CommandPath, ClosedPortGivesLinkStatusOne) {
     Open();
     EXPECT_EQ(DisConnectPort(device), 1);

@@ -74,3 +74,23 @@ TEST(PortSettings, MissingOrNonNumericBaudIsZeroAndNeverDivides) {
     EXPECT_EQ(qarn::WriteMultiplier(9600), 2u);
     EXPECT_EQ(qarn::WriteMultiplier(38400), 0u);
 }
+
+TEST(PortSettings, Rs485KeyAfterTheFourValuesChoosesWhoSwitchesRts) {
+    using qarn::RtsControl;
+    PortSettings s = Parse("/dev/ttyUSB0:baud=19200,parity=O,data=7,stop=2,rs485=kernel");
+    EXPECT_EQ(s.rtsControl, RtsControl::Kernel);
+    EXPECT_EQ(s.portName, "/dev/ttyUSB0");
+    EXPECT_EQ(s.baud, 19200u);
+    EXPECT_EQ(s.parity, 1);
+    EXPECT_EQ(s.dataBits, 7);
+    EXPECT_EQ(s.stopBits, 2); // the key's value is not taken for the stop bits
+    EXPECT_EQ(Parse("COM1:baud=9600,parity=E,data=8,stop=1,rs485=off").rtsControl,
+              RtsControl::Software);
+    // Without the key a text means software RTS, whatever an earlier text chose.
+    ParseSettings("COM1:baud=9600,parity=E,data=8,stop=1", s);
+    EXPECT_EQ(s.rtsControl, RtsControl::Software);
+    EXPECT_EQ(s.stopBits, 0);
+    for (const char* text : {"COM1:baud=9600,parity=E,data=8,stop=1,rs485=on",
+                             "COM1:baud=9600,parity=E,data=8,stop=1,rs485=", "COM1:,rs485=Kernel"})
+        EXPECT_EQ(Parse(text).rtsControl, RtsControl::Unknown) << text;
+}
