@@ -56,7 +56,9 @@ int QARN_CALL ConnectPort(int handle, const char* settings) {
     CQARNCommand* device = Device(handle);
     if (!device || !device->Link) return 0;
     int opened = device->Link->OpenPort(settings);
-    if (opened) device->Log(device->Link->DriverSwitchesRts(), kLogPortOpened, kLogNoAddress);
+    // Asked for the driver's RS-485 mode, the log tells whether it was taken.
+    if (opened && device->Link->DriverRtsAsked())
+        device->Log(device->Link->DriverSwitchesRts(), kLogPortOpened, kLogNoAddress);
     // Closing an open port first ended any transmission a command waits for.
     ScheduleNextPass(*device);
     return opened;

@@ -22,8 +22,7 @@ void TakeTimeOutPath(CQARNAction& action) {
     action.State = RECOVER;
 }
 
-// The end of a wait of this many milliseconds that began at StartTick. The length is taken as
-// unsigned, so a negative time-out is practically endless.
+// The end of a wait of this many milliseconds that began at StartTick.
 uint64_t WaitEnd(const CQARNAction& action, int milliseconds) {
     return action.StartTick + uint64_t{static_cast<uint32_t>(milliseconds)} * 1000;
 }

@@ -62,6 +62,7 @@ class CComm : public platform::Window {
     const PortSettings& Settings() const { return settings_; }
     // 1 while the open port's driver switches RTS itself (rs485=kernel taken).
     int DriverSwitchesRts() const { return driverRts_; }
+    int DriverRtsAsked() const { return settings_.rtsControl == RtsControl::Kernel; }
 
   protected:
     bool OnCreate() override;

@@ -103,6 +103,10 @@ int CHDLC::DriverSwitchesRts() const {
     return comm_ ? comm_->DriverSwitchesRts() : 0;
 }
 
+int CHDLC::DriverRtsAsked() const {
+    return comm_ ? comm_->DriverRtsAsked() : 0;
+}
+
 int CHDLC::ClosePort() {
     return comm_ ? comm_->Close() : 0;
 }

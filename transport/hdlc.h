@@ -37,6 +37,7 @@ class CHDLC : public platform::Window {
     int OpenPort(const char* settings);
     int ClosePort();
     int DriverSwitchesRts() const;
+    int DriverRtsAsked() const; // the last settings asked for rs485=kernel
 
     void CopyFrame(ByteArray& destination) const { destination = lastFrame_; }
     void CopyStream(ByteArray& destination) const { destination = rawStream_; }

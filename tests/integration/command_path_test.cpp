@@ -143,7 +143,7 @@ TEST_F(CommandPath, TimeOutEndsAtItsSetTimeAfterTheTransmission) {
     };
     // The least excess of a few runs: a loaded machine may delay any one of them.
     auto least = std::chrono::steady_clock::duration::max();
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < 5; ++run) {
         int handle = Run(0x0002, 0x13);
         auto ended = std::chrono::steady_clock::now();
         ASSERT_NE(handle, 0);
@@ -157,9 +157,7 @@ TEST_F(CommandPath, TimeOutEndsAtItsSetTimeAfterTheTransmission) {
 
 TEST_F(CommandPath, KernelRtsIsRefusedByAPtyAndSoftwareRtsCarriesTheCommand) {
     Open();
-    // Parity N: a pty keeps no parity, and the C library reports a repeated even parity as
-    // refused.
-    std::string settings = simulator.PortName() + ":baud=9600,parity=N,data=8,stop=1";
+    std::string settings = simulator.PortName() + ":baud=9600,parity=E,data=8,stop=1";
     EXPECT_EQ(ConnectPort(device, (settings + ",rs485=sometimes").c_str()), 0);
     EXPECT_EQ(IsConnect(device), 0);
     ASSERT_EQ(ConnectPort(device, (settings + ",rs485=kernel").c_str()), 1);

@@ -90,7 +90,11 @@ TEST(PortSettings, Rs485KeyAfterTheFourValuesChoosesWhoSwitchesRts) {
     ParseSettings("COM1:baud=9600,parity=E,data=8,stop=1", s);
     EXPECT_EQ(s.rtsControl, RtsControl::Software);
     EXPECT_EQ(s.stopBits, 0);
-    for (const char* text : {"COM1:baud=9600,parity=E,data=8,stop=1,rs485=on",
-                             "COM1:baud=9600,parity=E,data=8,stop=1,rs485=", "COM1:,rs485=Kernel"})
-        EXPECT_EQ(Parse(text).rtsControl, RtsControl::Unknown) << text;
+    for (const char* text :
+         {"COM1:baud=9600,parity=E,data=8,stop=1,rs485=on",
+          "COM1:baud=9600,parity=E,data=8,stop=1,rs485=", "COM1:,rs485=Kernel"}) {
+        PortSettings refused;
+        EXPECT_FALSE(ParseSettings(text, refused)) << text;
+        EXPECT_EQ(refused.rtsControl, RtsControl::Unknown) << text;
+    }
 }
