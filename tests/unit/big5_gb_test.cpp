@@ -1,6 +1,7 @@
 #include "codec/big5_gb.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -90,8 +91,10 @@ for lead in range(0x81, 0xFF):
 
 TEST(Big5Gb, TablesAgreeWithBothCharacterSets) {
     if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
-    std::string script = testing::TempDir() + "big5_gb_enumerate.py";
-    std::string listing = testing::TempDir() + "big5_gb_enumerate.txt";
+    // Named per process: runs of the suite side by side must not remove each other's files.
+    std::string stem = testing::TempDir() + "big5_gb_enumerate." + std::to_string(getpid());
+    std::string script = stem + ".py";
+    std::string listing = stem + ".txt";
     std::ofstream(script) << kEnumerate;
     ASSERT_EQ(0, std::system(("python3 " + script + " > " + listing).c_str()));
 
