@@ -77,6 +77,12 @@ int QARN_CALL IsConnect(int handle) {
     return device && device->Link ? device->Link->IsOpen() : 0;
 }
 
+int QARN_CALL GetRtsControl(int handle) {
+    CQARNCommand* device = Device(handle);
+    if (!device || !device->Link || !device->Link->IsOpen()) return 0;
+    return device->Link->DriverSwitchesRts() ? QARN_RTS_BY_DRIVER : QARN_RTS_BY_LIBRARY;
+}
+
 int QARN_CALL SetMyAddress(int handle, int hostAddress) {
     CQARNCommand* device = Device(handle);
     if (!device) return 0;

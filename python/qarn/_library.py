@@ -16,6 +16,7 @@ _PROTOTYPES = {
     "ConnectPort": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p]),
     "DisConnectPort": (ctypes.c_int, [ctypes.c_int]),
     "IsConnect": (ctypes.c_int, [ctypes.c_int]),
+    "GetRtsControl": (ctypes.c_int, [ctypes.c_int]),
     "SetMyAddress": (ctypes.c_int, [ctypes.c_int, ctypes.c_int]),
     "SetCommKey": (None, [ctypes.c_int, ctypes.c_char_p]),
     "SetWaitTime": (ctypes.c_int, [ctypes.c_int, ctypes.c_int]),

@@ -184,6 +184,13 @@ class Line:
         self._check()
         return self._lib.IsConnect(self._device) == 1
 
+    @property
+    def rts_control(self) -> int:
+        """Who switches RTS around the frames: 1 the library, 2 the driver; 0 without an open
+        port."""
+        self._check()
+        return self._lib.GetRtsControl(self._device)
+
     # Any command.
     def run(self, terminal: int, code: int, params: bytes = b"",
             successes: Sequence[int] = (ACKNOWLEDGED, DATA_READY, TRANSMITTED)) -> bytes:

@@ -160,7 +160,9 @@ TEST_F(CommandPath, KernelRtsIsRefusedByAPtyAndSoftwareRtsCarriesTheCommand) {
     std::string settings = simulator.PortName() + ":baud=9600,parity=E,data=8,stop=1";
     EXPECT_EQ(ConnectPort(device, (settings + ",rs485=sometimes").c_str()), 0);
     EXPECT_EQ(IsConnect(device), 0);
+    EXPECT_EQ(GetRtsControl(device), 0);
     ASSERT_EQ(ConnectPort(device, (settings + ",rs485=kernel").c_str()), 1);
+    EXPECT_EQ(GetRtsControl(device), QARN_RTS_BY_LIBRARY);
     EXPECT_EQ(RunAndEnd(0x0002, 0x13).result, 13);
     ASSERT_EQ(Frames().size(), 1u);
 }
@@ -330,6 +332,7 @@ TEST(Handles, UnknownAndStaleHandlesGiveFailureValues) {
         EXPECT_EQ(CloseDevice(handle), 0);
         EXPECT_EQ(ConnectPort(handle, ""), 0);
         EXPECT_EQ(IsConnect(handle), 0);
+        EXPECT_EQ(GetRtsControl(handle), 0);
         EXPECT_EQ(StartQARNCommand(handle, 2, 0x13, nullptr, 0), 0);
         EXPECT_EQ(GetCmdResult(handle), 0);
         EXPECT_EQ(GetSizeOfData(handle), 0);

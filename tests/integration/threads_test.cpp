@@ -73,6 +73,7 @@ TEST(Threads, FourLinesOnFourThreadsAndCallsFromOutside) {
         EXPECT_EQ(GetData(from.command, &buffer, 4), 0);
         EXPECT_EQ(EndQARNCommand(from.command), 0);
         EXPECT_EQ(IsConnect(from.device), 0);
+        EXPECT_EQ(GetRtsControl(from.device), 0);
         EXPECT_EQ(DisConnectPort(from.device), 0);
         EXPECT_EQ(ConnectPort(from.device, ""), 0);
         // Had these reached the device, its next commands would go wrong.

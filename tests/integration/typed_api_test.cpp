@@ -276,6 +276,8 @@ TEST_F(TypedApi, DevicesCloseTheirPortAndMove) {
     EXPECT_EQ(device.status(kTerminal).error().failure(), qarn::Failure::open);
     EXPECT_TRUE(moved.status(kTerminal));
     EXPECT_TRUE(moved.connected());
+    EXPECT_EQ(moved.rts_control(), QARN_RTS_BY_LIBRARY);
+    EXPECT_EQ(device.rts_control(), 0);
 
     moved = qarn::Device(); // the old device object goes, and its port with it
     EXPECT_EQ(OpenDescriptors(port), simulatorHolds);

@@ -145,6 +145,7 @@ def test_closing_frees_the_port_at_once(simulator):
     held = open_descriptors(simulator.port)
     with qarn.Line(simulator.port, wait_time=300) as line:
         assert line.connected and open_descriptors(simulator.port) == held + 1
+        assert line.rts_control == 1
     assert line.closed and open_descriptors(simulator.port) == held
     with qarn.Line(simulator.port, wait_time=300) as again:
         assert again.search() in (TERMINAL, LONG_TERMINAL)

@@ -6,21 +6,20 @@ namespace wintest {
 
 namespace {
 
-constexpr int kExportCount = 21;
+constexpr int kLastOrdinal = 44;
 
 // Checks one export and stores its address in slot; false when it is missing.
 template <class Function>
-bool Resolve(HMODULE module, const char* name, int argumentBytes, int index, Function& slot,
-             Checks& checks) {
+bool Resolve(HMODULE module, const char* name, int argumentBytes, int ordinal, int decoratedOrdinal,
+             Function& slot, Checks& checks) {
     std::string decorated = "_" + std::string(name) + "@" + std::to_string(argumentBytes);
     FARPROC plain = GetProcAddress(module, name);
     FARPROC byDecorated = GetProcAddress(module, decorated.c_str());
-    FARPROC byOrdinal = GetProcAddress(module, MAKEINTRESOURCEA(index + 1));
-    FARPROC byDecoratedOrdinal = GetProcAddress(module, MAKEINTRESOURCEA(index + 1 + kExportCount));
+    FARPROC byOrdinal = GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
+    FARPROC byDecoratedOrdinal = GetProcAddress(module, MAKEINTRESOURCEA(decoratedOrdinal));
     bool same = plain && plain == byDecorated && plain == byOrdinal && plain == byDecoratedOrdinal;
     std::string what = std::string(name) + " by name, " + decorated + ", ordinals " +
-                       std::to_string(index + 1) + " and " +
-                       std::to_string(index + 1 + kExportCount);
+                       std::to_string(ordinal) + " and " + std::to_string(decoratedOrdinal);
     checks.Expect(same, what.c_str());
     slot = reinterpret_cast<Function>(reinterpret_cast<void*>(plain));
     return plain != nullptr;
@@ -32,13 +31,12 @@ bool LoadQarn(const char* path, Qarn& qarn, Checks& checks) {
     qarn.module = LoadLibraryA(path);
     if (!checks.Expect(qarn.module != nullptr, "LoadLibraryA loads the module")) return false;
     bool complete = true;
-    int index = 0;
-#define QARN_RESOLVE(name, bytes)                                                                  \
-    complete &= Resolve(qarn.module, #name, bytes, index++, qarn.name, checks);
+#define QARN_RESOLVE(name, bytes, ordinal, decoratedOrdinal)                                       \
+    complete &= Resolve(qarn.module, #name, bytes, ordinal, decoratedOrdinal, qarn.name, checks);
     QARN_EXPORTS(QARN_RESOLVE)
 #undef QARN_RESOLVE
-    checks.Expect(GetProcAddress(qarn.module, MAKEINTRESOURCEA(2 * kExportCount + 1)) == nullptr,
-                  "no export beyond ordinal 42");
+    checks.Expect(GetProcAddress(qarn.module, MAKEINTRESOURCEA(kLastOrdinal + 1)) == nullptr,
+                  "no export beyond ordinal 44");
     return complete;
 }
 

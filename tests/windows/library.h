@@ -8,32 +8,34 @@
 
 namespace wintest {
 
-// Every export: its name and the byte count of its arguments, in ordinal order.
+// Every export: its name, the byte count of its arguments and the ordinals of its plain and its
+// decorated name, in ordinal order; a function added later takes the next two ordinals.
 #define QARN_EXPORTS(X)                                                                            \
-    X(ClearRecvStr, 4)                                                                             \
-    X(CloseDevice, 4)                                                                              \
-    X(ConnectPort, 8)                                                                              \
-    X(DisConnectPort, 4)                                                                           \
-    X(EndQARNCommand, 4)                                                                           \
-    X(GetCmdResult, 4)                                                                             \
-    X(GetData, 12)                                                                                 \
-    X(GetSizeOfData, 4)                                                                            \
-    X(IsConnect, 4)                                                                                \
-    X(OpenDevice, 8)                                                                               \
-    X(RecvEdition, 4)                                                                              \
-    X(RecvHDLC, 8)                                                                                 \
-    X(RecvStream, 8)                                                                               \
-    X(SendFrame, 8)                                                                                \
-    X(SetAddLog, 8)                                                                                \
-    X(SetCommKey, 8)                                                                               \
-    X(SetInnerCmd, 8)                                                                              \
-    X(SetInnerCode, 8)                                                                             \
-    X(SetMyAddress, 8)                                                                             \
-    X(SetWaitTime, 8)                                                                              \
-    X(StartQARNCommand, 20)
+    X(ClearRecvStr, 4, 1, 22)                                                                      \
+    X(CloseDevice, 4, 2, 23)                                                                       \
+    X(ConnectPort, 8, 3, 24)                                                                       \
+    X(DisConnectPort, 4, 4, 25)                                                                    \
+    X(EndQARNCommand, 4, 5, 26)                                                                    \
+    X(GetCmdResult, 4, 6, 27)                                                                      \
+    X(GetData, 12, 7, 28)                                                                          \
+    X(GetSizeOfData, 4, 8, 29)                                                                     \
+    X(IsConnect, 4, 9, 30)                                                                         \
+    X(OpenDevice, 8, 10, 31)                                                                       \
+    X(RecvEdition, 4, 11, 32)                                                                      \
+    X(RecvHDLC, 8, 12, 33)                                                                         \
+    X(RecvStream, 8, 13, 34)                                                                       \
+    X(SendFrame, 8, 14, 35)                                                                        \
+    X(SetAddLog, 8, 15, 36)                                                                        \
+    X(SetCommKey, 8, 16, 37)                                                                       \
+    X(SetInnerCmd, 8, 17, 38)                                                                      \
+    X(SetInnerCode, 8, 18, 39)                                                                     \
+    X(SetMyAddress, 8, 19, 40)                                                                     \
+    X(SetWaitTime, 8, 20, 41)                                                                      \
+    X(StartQARNCommand, 20, 21, 42)                                                                \
+    X(GetRtsControl, 4, 43, 44)
 
 struct Qarn {
-#define QARN_FIELD(name, bytes) decltype(&::name) name = nullptr;
+#define QARN_FIELD(name, bytes, ordinal, decoratedOrdinal) decltype(&::name) name = nullptr;
     QARN_EXPORTS(QARN_FIELD)
 #undef QARN_FIELD
     HMODULE module = nullptr;

@@ -72,6 +72,7 @@ void CheckDeviceWithoutPort(const Qarn& qarn, Checks& checks) {
     checks.Expect(nested, "the hidden windows are nested: device, link, port");
 
     checks.ExpectEqual(qarn.IsConnect(device), 0, "no port is open after OpenDevice");
+    checks.ExpectEqual(qarn.GetRtsControl(device), 0, "GetRtsControl without an open port");
     checks.ExpectEqual(qarn.ConnectPort(device, "COM9:baud=9600,parity=E,data=8,stop=1"), 0,
                        "ConnectPort to a port that does not exist fails");
     checks.ExpectEqual(qarn.DisConnectPort(device), 0, "DisConnectPort without an open port");
@@ -129,6 +130,8 @@ void CheckLine(const Qarn& qarn, const std::string& port, int terminal, Checks& 
     int device = OpenConnected(qarn, app, settings);
     if (!checks.Expect(device != 0, ("ConnectPort opens " + port).c_str())) return;
     checks.ExpectEqual(qarn.IsConnect(device), 1, "IsConnect reports the open port");
+    checks.ExpectEqual(qarn.GetRtsControl(device), QARN_RTS_BY_LIBRARY,
+                       "GetRtsControl: the library switches RTS on the open port");
 
     int command = qarn.StartQARNCommand(device, terminal, kStatusCode, nullptr, 0);
     if (checks.Expect(command != 0, "the status command runs through the port")) {

@@ -41,6 +41,7 @@ const EventKind kKinds[] = {
     {5, "Code Up_Frm", "uplink coded"},
     {6, "Send Up_Frm", "frame sent, no command yet"},
     {7, "\r\nRecv Down_Frm", "downlink received"},
+    {8, "Port Opened", "port opened"}, // its name field tells who switches RTS
 };
 
 // A text field up to its first zero byte, without line breaks.

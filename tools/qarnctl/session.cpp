@@ -18,6 +18,13 @@ std::string PortPath(const std::string& settings) {
     return settings.substr(0, 4);
 }
 
+// Who switches RTS around the frames on the open port, for the port line.
+const char* RtsNote(int control) {
+    if (control == QARN_RTS_BY_DRIVER) return " (RTS switched by the driver)";
+    if (control == QARN_RTS_BY_LIBRARY) return " (RTS switched by the library)";
+    return "";
+}
+
 } // namespace
 
 std::string PortSettings(const std::string& port) {
@@ -67,8 +74,9 @@ bool Session::Open(const LineOptions& options, std::ostream& err) {
         return false;
     }
     // The settings text in full, so that every key it holds (speed, framing, line driver)
-    // shows as the library took it.
-    if (options.announce && !embedded_) err << "qarnctl: port " << settings_ << "\n";
+    // shows as the library took it, and whether a driver took rs485=kernel.
+    if (options.announce && !embedded_)
+        err << "qarnctl: port " << settings_ << RtsNote(GetRtsControl(device_)) << "\n";
     return true;
 }
 

@@ -42,6 +42,9 @@ int QARN_CALL DisConnectPort(int device) {
 int QARN_CALL IsConnect(int device) {
     QARN_FORWARD(IsConnect, device);
 }
+int QARN_CALL GetRtsControl(int device) {
+    QARN_FORWARD(GetRtsControl, device);
+}
 int QARN_CALL SetMyAddress(int device, int hostAddress) {
     QARN_FORWARD(SetMyAddress, device, hostAddress);
 }
