@@ -51,56 +51,49 @@ struct Collected {
     std::vector<std::vector<std::string>> csv;
 };
 
-void AddShort(Collected& out, int number, const QarnRecord& r) {
+// One record of either form: its own fields (as JSON, and as texts for the table and the CSV)
+// after its number, then the time stamp, the flags and the terminal that both forms end in.
+template <class Entry>
+void AddRecord(Collected& out, int number, const Entry& r, nlohmann::json fields,
+               const std::vector<std::string>& texts) {
     std::string time = IsoDateTime(r.year, r.month, r.day, r.hour, r.minute, r.second);
-    uint32_t identifier = static_cast<uint32_t>(r.identifier);
-    out.list.push_back({{"number", number},
-                        {"identifier", identifier},
-                        {"year", r.year},
-                        {"month", r.month},
-                        {"day", r.day},
-                        {"hour", r.hour},
-                        {"minute", r.minute},
-                        {"second", r.second},
-                        {"flag_a", r.flag_a},
-                        {"flag_b", r.flag_b},
-                        {"terminal", r.terminal},
-                        {"time", time}});
-    std::vector<std::string> row = {std::to_string(number), std::to_string(identifier), time,
-                                    Flags(r.flag_a, r.flag_b), Address(r.terminal)};
+    fields.update({{"number", number},
+                   {"year", r.year},
+                   {"month", r.month},
+                   {"day", r.day},
+                   {"hour", r.hour},
+                   {"minute", r.minute},
+                   {"second", r.second},
+                   {"flag_a", r.flag_a},
+                   {"flag_b", r.flag_b},
+                   {"terminal", r.terminal},
+                   {"time", time}});
+    out.list.push_back(fields);
+    std::vector<std::string> row = {std::to_string(number)};
+    row.insert(row.end(), texts.begin(), texts.end());
+    std::vector<std::string> csv = row;
+    row.insert(row.end(), {time, Flags(r.flag_a, r.flag_b), Address(r.terminal)});
+    csv.insert(csv.end(), {time, std::to_string(r.flag_a), std::to_string(r.flag_b),
+                           std::to_string(r.terminal)});
     out.report.rows.push_back(row);
-    out.csv.push_back({std::to_string(number), std::to_string(identifier), time,
-                       std::to_string(r.flag_a), std::to_string(r.flag_b),
-                       std::to_string(r.terminal)});
+    out.csv.push_back(csv);
+}
+
+void AddShort(Collected& out, int number, const QarnRecord& r) {
+    uint32_t identifier = static_cast<uint32_t>(r.identifier);
+    AddRecord(out, number, r, {{"identifier", identifier}}, {std::to_string(identifier)});
 }
 
 void AddLong(Collected& out, int number, const QarnLongRecord& r) {
-    std::string time = IsoDateTime(r.year, r.month, r.day, r.hour, r.minute, r.second);
     std::string code = FieldText(r.code, sizeof r.code);
-    out.list.push_back({{"number", number},
-                        {"code", code},
-                        {"value24", r.value24},
-                        {"value32", r.value32},
-                        {"value16", r.value16},
-                        {"value8", r.value8},
-                        {"year", r.year},
-                        {"month", r.month},
-                        {"day", r.day},
-                        {"hour", r.hour},
-                        {"minute", r.minute},
-                        {"second", r.second},
-                        {"flag_a", r.flag_a},
-                        {"flag_b", r.flag_b},
-                        {"terminal", r.terminal},
-                        {"time", time}});
-    out.report.rows.push_back({std::to_string(number), code, std::to_string(r.value24),
-                               std::to_string(r.value32), std::to_string(r.value16),
-                               std::to_string(r.value8), time, Flags(r.flag_a, r.flag_b),
-                               Address(r.terminal)});
-    out.csv.push_back({std::to_string(number), code, std::to_string(r.value24),
-                       std::to_string(r.value32), std::to_string(r.value16),
-                       std::to_string(r.value8), time, std::to_string(r.flag_a),
-                       std::to_string(r.flag_b), std::to_string(r.terminal)});
+    AddRecord(out, number, r,
+              {{"code", code},
+               {"value24", r.value24},
+               {"value32", r.value32},
+               {"value16", r.value16},
+               {"value8", r.value8}},
+              {code, std::to_string(r.value24), std::to_string(r.value32),
+               std::to_string(r.value16), std::to_string(r.value8)});
 }
 
 // Adds the entries of one reply; returns how many.
