@@ -6,29 +6,33 @@ from __future__ import annotations
 import ctypes
 import datetime as dt
 from dataclasses import dataclass, field, fields
-from typing import Optional, TypeVar
+from typing import Callable, Optional, TypeVar
 
 from . import layouts
 
 
-def _datetime(year: int, month: int, day: int, hour: int = 0, minute: int = 0,
-              second: int = 0) -> Optional[dt.datetime]:
-    # Terminals report what they hold, unchecked: month 15 is possible and has no datetime.
+Moment = TypeVar("Moment", bound=dt.date)
+
+
+def _valid(kind: Callable[..., Moment], *parts: int) -> Optional[Moment]:
+    # Terminals report what they hold, unchecked: month 15 is possible and makes no date.
     try:
-        return dt.datetime(year, month, day, hour, minute, second)
+        return kind(*parts)
     except ValueError:
         return None
 
 
-def _date(year: int, month: int, day: int) -> Optional[dt.date]:
-    try:
-        return dt.date(year, month, day)
-    except ValueError:
-        return None
+class _Timed:
+    """Base of the dataclasses with a time stamp in year to second fields: sets their time
+    field to its datetime, None where the fields make none."""
+
+    def __post_init__(self) -> None:
+        self.time = _valid(dt.datetime, self.year, self.month, self.day, self.hour, self.minute,
+                           self.second)
 
 
 @dataclass
-class Stamped:
+class Stamped(_Timed):
     year: int = 0
     month: int = 0
     day: int = 0
@@ -39,10 +43,6 @@ class Stamped:
     flag_b: int = 0
     terminal: int = 0
     time: Optional[dt.datetime] = field(default=None, init=False)
-
-    def __post_init__(self) -> None:
-        self.time = _datetime(self.year, self.month, self.day, self.hour, self.minute,
-                              self.second)
 
 
 @dataclass
@@ -106,7 +106,7 @@ class SystemProperty:
 
 
 @dataclass
-class Status:
+class Status(_Timed):
     year: int = 0
     month: int = 0
     day: int = 0
@@ -117,10 +117,6 @@ class Status:
     value: int = 0
     time: Optional[dt.datetime] = field(default=None, init=False)
 
-    def __post_init__(self) -> None:
-        self.time = _datetime(self.year, self.month, self.day, self.hour, self.minute,
-                              self.second)
-
 
 @dataclass
 class Dated:
@@ -130,7 +126,7 @@ class Dated:
     date: Optional[dt.date] = field(default=None, init=False)
 
     def __post_init__(self) -> None:
-        self.date = _date(self.year, self.month, self.day)
+        self.date = _valid(dt.date, self.year, self.month, self.day)
 
 
 @dataclass
