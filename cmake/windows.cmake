@@ -46,8 +46,8 @@ if(EXISTS ${googletest_sources}/CMakeLists.txt)
                  ${CMAKE_SOURCE_DIR}/tools/dmsim/state_codec.cpp
                  ${CMAKE_SOURCE_DIR}/tools/dmsim/terminal.cpp)
   target_include_directories(qarn_integration_tests PRIVATE ${CMAKE_SOURCE_DIR}/include
-      ${CMAKE_SOURCE_DIR}/tests/integration ${CMAKE_SOURCE_DIR}/tests/windows/integration
-      ${CMAKE_SOURCE_DIR}/tools)
+      ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/tests/integration
+      ${CMAKE_SOURCE_DIR}/tests/windows/integration ${CMAKE_SOURCE_DIR}/tools)
   target_compile_definitions(qarn_integration_tests PRIVATE
                              QARN_KEY_TABLE_TEXT="${QARN_KEY_TABLE}")
   target_link_libraries(qarn_integration_tests PRIVATE gtest_main)

@@ -4,8 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -15,6 +13,7 @@
 
 #include "context.h"
 #include "dmsim/simulator.h"
+#include "simulated_line.h"
 
 namespace {
 
@@ -29,17 +28,7 @@ struct Outcome {
 class Qarnctl : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(simulator.OpenPty());
-        std::array<uint8_t, 24> table{};
-        for (size_t i = 0; i < table.size(); ++i) {
-            unsigned value = 0;
-            std::sscanf(QARN_KEY_TABLE_TEXT + 2 * i, "%2x", &value);
-            table[i] = static_cast<uint8_t>(value);
-        }
-        simulator.SetKeyTable(table);
-        for (uint16_t address : {0x0002, 0x0003})
-            ASSERT_TRUE(simulator.AddTerminal(address));
-        ASSERT_TRUE(simulator.Start());
+        ASSERT_TRUE(testline::StartSimulatedLine(simulator, {0x0002, 0x0003}));
         directory =
             fs::temp_directory_path() /
             ("qarnctl_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +

@@ -6,13 +6,10 @@
 namespace scenario {
 
 Bytes ExpectedKey(const char* keyText) {
-    const char* table = QARN_KEY_TABLE_TEXT;
+    std::array<uint8_t, 24> table = dmsim::KeyTableFromHex(QARN_KEY_TABLE_TEXT);
     Bytes key;
-    for (int i = 0; i < 8; ++i) {
-        unsigned value = 0;
-        std::sscanf(table + 2 * i, "%2x", &value);
-        key.push_back(static_cast<uint8_t>(value ^ static_cast<uint8_t>(keyText[i])));
-    }
+    for (int i = 0; i < 8; ++i)
+        key.push_back(static_cast<uint8_t>(table[i] ^ static_cast<uint8_t>(keyText[i])));
     return key;
 }
 
@@ -43,21 +40,6 @@ std::string Hex(const Bytes& bytes) {
     return text;
 }
 
-bool StartSimulator(Simulator& simulator, const std::vector<uint16_t>& terminals) {
-    if (!simulator.OpenPty()) return false;
-    // The library is built with a site's key table; the simulator's terminals share it.
-    std::array<uint8_t, 24> table{};
-    for (size_t i = 0; i < table.size(); ++i) {
-        unsigned value = 0;
-        std::sscanf(QARN_KEY_TABLE_TEXT + 2 * i, "%2x", &value);
-        table[i] = static_cast<uint8_t>(value);
-    }
-    simulator.SetKeyTable(table);
-    for (uint16_t address : terminals)
-        simulator.AddTerminal(address);
-    return simulator.Start();
-}
-
 std::string LineSettings(const Simulator& simulator, int baud) {
     return LineSettings(simulator.PortName(), baud);
 }
@@ -71,7 +53,7 @@ void Line::TearDown() {
 }
 
 void Line::Open(std::vector<uint16_t> terminals, int waitTime, int baud) {
-    ASSERT_TRUE(StartSimulator(simulator, terminals));
+    ASSERT_TRUE(testline::StartSimulatedLine(simulator, terminals));
     window = CreateAppWindow(&Line::Record, this);
     ASSERT_TRUE(window);
     device = OpenDevice(kHost, window);

@@ -12,6 +12,7 @@
 #include "dmsim/faults.h"
 #include "dmsim/terminal.h"
 #include "qarn.h"
+#include "simulated_line.h"
 #include "target.h"
 
 namespace scenario {
@@ -27,8 +28,6 @@ Bytes DownlinkFrame(uint16_t destination, uint16_t source, const Bytes& key, uin
 
 std::string Hex(const Bytes& bytes);
 
-// Starts the simulator on a pty with these terminals and the build's key table.
-bool StartSimulator(Simulator& simulator, const std::vector<uint16_t>& terminals);
 // The settings text that connects a device to the simulator's line.
 std::string LineSettings(const Simulator& simulator, int baud = 9600);
 

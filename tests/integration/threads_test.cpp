@@ -25,7 +25,7 @@ int RunLine(uint16_t terminal, std::promise<Lent>& lend, std::shared_future<void
     dmsim::Simulator simulator;
     int window = 0;
     int device = 0;
-    if (StartSimulator(simulator, {terminal}))
+    if (testline::StartSimulatedLine(simulator, {terminal}))
         window = CreateNotifyWindow([](int, int, int, void*) {}, nullptr);
     if (window) device = OpenDevice(0x0001, window);
     if (device) SetWaitTime(device, 500);

@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -12,6 +10,7 @@
 #include "dmsim/control.h"
 #include "dmsim/simulator.h"
 #include "qarn.hpp"
+#include "simulated_line.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -32,17 +31,7 @@ int OpenDescriptors(const std::string& path) {
 class TypedApi : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(simulator.OpenPty());
-        std::array<uint8_t, 24> table{};
-        for (size_t i = 0; i < table.size(); ++i) {
-            unsigned value = 0;
-            std::sscanf(QARN_KEY_TABLE_TEXT + 2 * i, "%2x", &value);
-            table[i] = static_cast<uint8_t>(value);
-        }
-        simulator.SetKeyTable(table);
-        simulator.AddTerminal(kTerminal);
-        simulator.AddTerminal(kLongTerminal);
-        ASSERT_TRUE(simulator.Start());
+        ASSERT_TRUE(testline::StartSimulatedLine(simulator, {kTerminal, kLongTerminal}));
         port = simulator.PortName();
         simulatorHolds = OpenDescriptors(port);
         device.set_wait_time(300).value();

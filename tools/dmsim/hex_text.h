@@ -1,8 +1,11 @@
-// Bytes as hexadecimal text for the control channel: two digits a byte, "-" for none.
+// Bytes as hexadecimal text for the control channel: two digits a byte, "-" for none. Also the
+// key table a build is configured with, given as such text.
 #pragma once
 
 #include "dmsim/bytes.h"
 
+#include <algorithm>
+#include <array>
 #include <string>
 
 namespace dmsim {
@@ -35,6 +38,15 @@ inline bool FromHex(const std::string& text, Bytes& bytes) {
         bytes.push_back(static_cast<uint8_t>(high << 4 | low));
     }
     return true;
+}
+
+// The table from its 48 digits; text that is not hexadecimal leaves it zero.
+inline std::array<uint8_t, 24> KeyTableFromHex(const std::string& text) {
+    std::array<uint8_t, 24> table{};
+    Bytes bytes;
+    if (FromHex(text, bytes))
+        std::copy_n(bytes.begin(), std::min(bytes.size(), table.size()), table.begin());
+    return table;
 }
 
 } // namespace dmsim

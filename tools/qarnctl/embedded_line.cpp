@@ -1,10 +1,9 @@
 #include "embedded_line.h"
 
-#include <array>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
+#include "dmsim/hex_text.h"
 #include "dmsim/simulator.h"
 
 namespace qarnctl {
@@ -15,17 +14,6 @@ constexpr uint16_t kShortRecordTerminal = 0x0002;
 constexpr uint16_t kLongRecordTerminal = 0x0003;
 constexpr uint16_t kThirdTerminal = 0x0004;
 constexpr int kSampleRecords = 20;
-
-// The build's key table, so that masked card passwords read back as written.
-std::array<uint8_t, 24> BuildKeyTable() {
-    std::array<uint8_t, 24> table{};
-    for (size_t i = 0; i < table.size(); ++i) {
-        unsigned value = 0;
-        std::sscanf(QARN_KEY_TABLE_TEXT + 2 * i, "%2x", &value);
-        table[i] = static_cast<uint8_t>(value);
-    }
-    return table;
-}
 
 // A terminal's clock is about right: it starts at the host's time.
 dmsim::Clock HostClock() {
@@ -92,7 +80,8 @@ EmbeddedLine::~EmbeddedLine() {
 
 bool EmbeddedLine::Start() {
     if (!simulator_->OpenPty()) return false;
-    simulator_->SetKeyTable(BuildKeyTable());
+    // The build's key table, so that masked card passwords read back as written.
+    simulator_->SetKeyTable(dmsim::KeyTableFromHex(QARN_KEY_TABLE_TEXT));
     dmsim::Clock clock = HostClock();
     for (uint16_t address : {kShortRecordTerminal, kLongRecordTerminal, kThirdTerminal}) {
         simulator_->AddTerminal(address);
