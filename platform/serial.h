@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/window.h"
+
 namespace qarn::platform {
 
 enum : uint32_t {
@@ -46,15 +48,20 @@ class SerialDevice {
     bool IsOpen() const;
     void Close();
 
-    bool SetEventMask(uint32_t mask); // a mask of 0 also ends a pending WaitEvent
+    bool SetEventMask(uint32_t mask); // the line events delivered; a hang-up always is
     bool SetQueueSizes(uint32_t input, uint32_t output);
     bool SetTimeouts(const SerialTimeouts& timeouts);
     bool ApplyLineSettings(const LineSettings& settings);
     bool Purge(); // aborts and clears both directions
 
-    // Reader thread only: blocks until a line event of the mask occurs and returns it; 0 when
-    // the wait was ended by a mask of 0 or failed.
-    uint32_t WaitEvent();
+    // Delivers line events to a window of the calling thread as message, the event in lParam,
+    // one at a time, each after the handler of the one before has returned, until StopEvents or
+    // Close. A write's transmit-empty comes before input that arrived while it was unconfirmed:
+    // a terminal that answers at once must not have its reply handled before the frame it
+    // answers counts as sent. False when the port is closed or the window is not this thread's.
+    bool StartEvents(WindowHandle window, unsigned message);
+    // Nothing is delivered afterwards; safe from inside a delivered event's handler.
+    void StopEvents();
 
     // Clears a line error; returns the bytes waiting in the input queue.
     size_t ClearError();

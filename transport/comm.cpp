@@ -113,7 +113,6 @@ bool CComm::OnCreate() {
     flowFlags_ = 8;
     open_ = 0;
     txIdle_ = 1;
-    handshake_.Set();
     return true;
 }
 
@@ -150,13 +149,11 @@ int CComm::Open(const char* text) {
     // A driver that refuses its RS-485 mode leaves RTS to this object, as without the key.
     driverRts_ = settings_.rtsControl == RtsControl::Kernel &&
                  device_.SetDriverRtsControl(kRtsSettleMilliseconds, kRtsSettleMilliseconds);
-    open_ = 1;
-    handshake_.Set();
-    if (!reader_.Start([this] { ReaderThread(); })) {
-        open_ = 0;
+    if (!device_.StartEvents(Handle(), WM_COMM_EVENT)) {
         device_.Close();
         return 0;
     }
+    open_ = 1;
     device_.SetDtr(true);
     if (!driverRts_) device_.SetRts(false);
     rxBuffer_.clear();
@@ -175,10 +172,7 @@ int CComm::Close() {
 void CComm::Shut(bool settle) {
     open_ = 0;
     txIdle_ = 1;
-    // Ends a pending event wait and a wait for the handshake, so the reader leaves its loop.
-    device_.SetEventMask(0);
-    handshake_.Set();
-    reader_.Join();
+    device_.StopEvents();
     if (settle) platform::SleepMilliseconds(kCloseSettleMilliseconds);
     device_.SetDtr(false);
     device_.SetRts(false);
@@ -188,24 +182,7 @@ void CComm::Shut(bool settle) {
     lineStatus_ = 1;
 }
 
-void CComm::ReaderThread() {
-    while (open_) {
-        uint32_t mask = device_.WaitEvent();
-        if (!open_) break;
-        if (mask == 0) {
-            device_.ClearError();
-            continue;
-        }
-        handshake_.Wait();
-        if (!open_) break;
-        handshake_.Reset();
-        platform::PostToWindow(Handle(), WM_COMM_EVENT, 0,
-                               static_cast<platform::MessageParam>(mask));
-    }
-}
-
 void CComm::OnCommEvent(uint32_t mask) {
-    // An event posted before Close is handled after it: the port is gone, nothing to do.
     if (open_) {
         if (mask & platform::kLineEventHangUp) {
             // Nothing more can be read or written: the port is closed (IsConnect reports 0) and
@@ -229,7 +206,6 @@ void CComm::OnCommEvent(uint32_t mask) {
             device_.ClearError();
         }
     }
-    handshake_.Set();
 }
 
 void CComm::Drain() {

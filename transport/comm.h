@@ -1,15 +1,13 @@
-// The serial port object: opens a port from a settings text, runs the reader thread that waits
-// for line events, drains received bytes and writes frames with RTS raised around them.
+// The serial port object: opens a port from a settings text, takes its line events on the owner
+// thread, drains received bytes and writes frames with RTS raised around them.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "codec/bytes.h"
 #include "platform/serial.h"
-#include "platform/thread.h"
 #include "platform/window.h"
 
 namespace qarn {
@@ -74,18 +72,15 @@ class CComm : public platform::Window {
   private:
     // Stops the reader and closes the device; settle waits for the line to come to rest.
     void Shut(bool settle);
-    void ReaderThread();
     void OnCommEvent(uint32_t mask);
     void Drain();
     void NotifyParent(unsigned message);
 
     platform::SerialDevice device_;
-    std::atomic<int> open_{0};
+    int open_ = 0;
     int txIdle_ = 1;
     PortSettings settings_;
     uint8_t flowFlags_ = 8;
-    platform::Thread reader_;
-    platform::Event handshake_{true};
     ByteArray rxBuffer_;
     int lineStatus_ = 1;
     int driverRts_ = 0;

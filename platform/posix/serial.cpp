@@ -1,21 +1,24 @@
-// Serial devices on termios. The reader thread's wait for line events is a poll over the device
-// and a wake descriptor; "transmitter empty" is the output queue drained after a write.
+// Serial devices on termios. Line events come from the owner thread's own message queue, which
+// watches the device (edge-triggered) beside its posted messages and timers: a reply costs one
+// wake-up of that thread and no thread of its own. "Transmitter empty" is the output queue
+// drained after a write, looked at by a timer.
 #include "platform/serial.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <linux/serial.h>
 #endif
+
+#include "platform/clock.h"
+#include "platform/posix/descriptor_watch.h"
 
 namespace qarn::platform {
 
@@ -35,10 +38,15 @@ const BaudRow kBaudTable[] = {
 
 const tcflag_t kDataBitsFlags[] = {CS5, CS6, CS7, CS8}; // 5 to 8 data bits
 
-// While a write is unconfirmed the reader looks at the output queue after a first short pause,
-// then after pauses that double up to a limit: a pty drains at once, a slow line takes a while.
-constexpr int kFirstTransmitPollMicroseconds = 100;
-constexpr int kLongestTransmitPollMicroseconds = 1000;
+// While a write is unconfirmed the output queue is looked at once the write has returned, then
+// after pauses that double up to a limit: a pty drains at once, a slow line takes a while.
+constexpr uint64_t kFirstTransmitPollMicroseconds = 100;
+constexpr uint64_t kLongestTransmitPollMicroseconds = 1000;
+
+// The relay window's messages and timer.
+constexpr unsigned kMessageDeviceReady = 0x0401;
+constexpr unsigned kTransmitTimer = 1;
+constexpr unsigned kHeldInputTimer = 2;
 
 // Writes everything, waiting for room when the driver's queue is full.
 IoResult WriteAll(int fd, const uint8_t* bytes, size_t size) {
@@ -58,35 +66,38 @@ IoResult WriteAll(int fd, const uint8_t* bytes, size_t size) {
     return result;
 }
 
-// poll with a timeout in microseconds (negative: none).
-int PollFor(pollfd* watched, nfds_t count, int microseconds) {
-    timespec timeout{microseconds / 1000000, (microseconds % 1000000) * 1000L};
-    return ppoll(watched, count, microseconds < 0 ? nullptr : &timeout, nullptr);
-}
-
 } // namespace
 
+// Everything here belongs to the thread that opened the device.
 struct SerialDevice::State {
-    int fd = -1;
-    int wake = -1;
-    std::atomic<uint32_t> mask{0};
-    std::atomic<bool> transmitPending{false};
-    // Set for the whole of a write, so a reply arriving before the write is marked pending is
-    // still reported after it.
-    std::atomic<bool> writing{false};
-    // A reported input event is not reported again until the input queue has been drained.
-    std::atomic<bool> receiveArmed{true};
-    // A tty that hung up (its adapter unplugged, a pty's other side closed) stays hung up and
-    // readable for good: once reported, the reader only waits to be woken.
-    bool hungUp = false;
+    class Relay;
 
-    void Wake() {
-        uint64_t one = 1;
-        (void)!write(wake, &one, sizeof one);
+    int fd = -1;
+    uint32_t mask = 0;
+    Relay* relay = nullptr; // while events are delivered
+    WindowHandle target = 0;
+    unsigned targetMessage = 0;
+    bool transmitPending = false;
+    uint64_t transmitPoll = kFirstTransmitPollMicroseconds;
+    bool inputHeld = false; // input arrived while a write was unconfirmed
+    bool watched = false;   // a tty that hung up stays readable for good: it is watched no more
+    // Drivers without the line-status or modem-line requests (a pty) are not asked again.
+    bool lineStatusKnown = true;
+    bool modemLinesKnown = true;
+
+    // Hands one event to the target window; false when its handler stopped the delivery.
+    bool Deliver(uint32_t event) {
+        if (event == kLineEventHangUp || (mask & event))
+            SendToWindow(target, targetMessage, 0, event);
+        return relay != nullptr;
     }
-    void DrainWake() {
-        uint64_t count;
-        (void)!read(wake, &count, sizeof count);
+    void OnDeviceReady(uint32_t events);
+    void OnTransmitTimer();
+    void OnHeldInputTimer();
+    void CheckTransmitSoon(uint64_t due);
+    void Unwatch() {
+        if (watched) UnwatchDescriptor(fd);
+        watched = false;
     }
 #ifdef TIOCSRS485
     bool driverRts = false;
@@ -94,17 +105,87 @@ struct SerialDevice::State {
 #endif
 
     // The driver's queue is empty and, where the driver tells, the last bit has left the line.
-    bool OutputDrained() const {
+    bool OutputDrained() {
         int queued = 0;
         if (ioctl(fd, TIOCOUTQ, &queued) != 0) return true;
         if (queued != 0) return false;
 #ifdef TIOCSERGETLSR
         unsigned lineStatus = 0;
-        if (ioctl(fd, TIOCSERGETLSR, &lineStatus) == 0) return (lineStatus & TIOCSER_TEMT) != 0;
+        if (lineStatusKnown) {
+            if (ioctl(fd, TIOCSERGETLSR, &lineStatus) == 0) return (lineStatus & TIOCSER_TEMT) != 0;
+            lineStatusKnown = errno != ENOTTY && errno != EINVAL;
+        }
 #endif
         return true;
     }
+
+    bool SetModemLine(int line, bool raised) {
+        if (fd < 0 || !modemLinesKnown) return false;
+        if (ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
+        modemLinesKnown = errno != ENOTTY && errno != EINVAL;
+        return false;
+    }
 };
+
+// A window on the owner thread that takes the device's readiness and timers and hands line
+// events on; it outlives a StopEvents called from inside one of its own handlers.
+class SerialDevice::State::Relay : public Window {
+  public:
+    explicit Relay(State* owner) : owner_(owner) {}
+    void Detach() { owner_ = nullptr; }
+
+  protected:
+    MessageParam OnMessage(unsigned message, MessageParam wParam, MessageParam lParam) override {
+        if (!owner_) return 0;
+        if (message == kMessageDeviceReady)
+            owner_->OnDeviceReady(static_cast<uint32_t>(lParam));
+        else if (message == kMessageTimer && wParam == kTransmitTimer)
+            owner_->OnTransmitTimer();
+        else if (message == kMessageTimer && wParam == kHeldInputTimer)
+            owner_->OnHeldInputTimer();
+        return 0;
+    }
+    void OnFinalDestroy() override { delete this; }
+
+  private:
+    State* owner_;
+};
+
+void SerialDevice::State::OnDeviceReady(uint32_t events) {
+    if (events & (EPOLLHUP | EPOLLERR)) {
+        Unwatch();
+        Deliver(kLineEventHangUp);
+        return;
+    }
+    if (!(events & EPOLLIN)) return;
+    if (transmitPending && (mask & kLineEventTransmitEmpty))
+        inputHeld = true;
+    else
+        Deliver(kLineEventReceived);
+}
+
+void SerialDevice::State::CheckTransmitSoon(uint64_t due) {
+    relay->SetDeadlineTimer(kTransmitTimer, due);
+}
+
+void SerialDevice::State::OnTransmitTimer() {
+    if (!transmitPending) return;
+    if (!OutputDrained()) {
+        CheckTransmitSoon(MonotonicMicroseconds() + transmitPoll);
+        transmitPoll = std::min(2 * transmitPoll, kLongestTransmitPollMicroseconds);
+        return;
+    }
+    transmitPending = false;
+    if (!Deliver(kLineEventTransmitEmpty)) return;
+    // The held input follows once what the handler queued has run, as input arriving then would.
+    if (inputHeld) relay->SetDeadlineTimer(kHeldInputTimer, 0);
+}
+
+void SerialDevice::State::OnHeldInputTimer() {
+    if (!inputHeld || transmitPending) return;
+    inputHeld = false;
+    Deliver(kLineEventReceived);
+}
 
 SerialDevice::SerialDevice() : state_(new State) {}
 
@@ -126,17 +207,12 @@ bool SerialDevice::Open(const std::string& name) {
         close(fd);
         return false;
     }
-    int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wake < 0) {
-        close(fd);
-        return false;
-    }
     state_->fd = fd;
-    state_->wake = wake;
     state_->mask = 0;
     state_->transmitPending = false;
-    state_->receiveArmed = true;
-    state_->hungUp = false;
+    state_->inputHeld = false;
+    state_->lineStatusKnown = true;
+    state_->modemLinesKnown = true;
     return true;
 }
 
@@ -146,22 +222,53 @@ bool SerialDevice::IsOpen() const {
 
 void SerialDevice::Close() {
     if (state_->fd < 0) return;
+    StopEvents();
 #ifdef TIOCSRS485
     if (state_->driverRts) ioctl(state_->fd, TIOCSRS485, &state_->savedRs485);
     state_->driverRts = false;
 #endif
     ioctl(state_->fd, TIOCNXCL);
     close(state_->fd);
-    close(state_->wake);
     state_->fd = -1;
-    state_->wake = -1;
 }
 
 bool SerialDevice::SetEventMask(uint32_t mask) {
     if (state_->fd < 0) return false;
     state_->mask = mask;
-    state_->Wake();
     return true;
+}
+
+bool SerialDevice::StartEvents(WindowHandle window, unsigned message) {
+    State& s = *state_;
+    if (s.fd < 0) return false;
+    StopEvents();
+    auto* relay = new State::Relay(&s);
+    if (!relay->CreateChild(window)) {
+        delete relay;
+        return false;
+    }
+    // Input already queued is reported at once: the watch starts ready.
+    if (!WatchDescriptor(s.fd, EPOLLIN | EPOLLET, relay->Handle(), kMessageDeviceReady)) {
+        relay->Destroy();
+        return false;
+    }
+    s.relay = relay;
+    s.watched = true;
+    s.target = window;
+    s.targetMessage = message;
+    return true;
+}
+
+void SerialDevice::StopEvents() {
+    State& s = *state_;
+    if (!s.relay) return;
+    s.Unwatch();
+    State::Relay* relay = s.relay;
+    s.relay = nullptr;
+    relay->Detach();
+    relay->Destroy();
+    s.transmitPending = false;
+    s.inputHeld = false;
 }
 
 bool SerialDevice::SetQueueSizes(uint32_t, uint32_t) {
@@ -222,68 +329,15 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
 bool SerialDevice::Purge() {
     if (state_->fd < 0) return false;
     tcflush(state_->fd, TCIOFLUSH);
-    // The reader is woken only when what it watches changed.
-    bool wasPending = state_->transmitPending.exchange(false);
-    bool wasArmed = state_->receiveArmed.exchange(true);
-    if (wasPending || !wasArmed) state_->Wake();
+    state_->transmitPending = false;
+    state_->inputHeld = false;
     return true;
-}
-
-uint32_t SerialDevice::WaitEvent() {
-    State& s = *state_;
-    int transmitPoll = kFirstTransmitPollMicroseconds;
-    for (;;) {
-        uint32_t mask = s.mask;
-        if (s.fd < 0 || mask == 0) return 0;
-        bool transmitWatch = (mask & kLineEventTransmitEmpty) && s.transmitPending;
-        if (transmitWatch && s.OutputDrained()) {
-            s.transmitPending = false;
-            return kLineEventTransmitEmpty;
-        }
-        pollfd watched[2] = {{s.wake, POLLIN, 0}, {s.hungUp ? -1 : s.fd, 0, 0}};
-        if ((mask & kLineEventReceived) && s.receiveArmed) watched[1].events = POLLIN;
-        int ready = PollFor(watched, 2, transmitWatch && !s.hungUp ? transmitPoll : -1);
-        if (ready < 0 && errno != EINTR) return 0;
-        if (transmitWatch)
-            transmitPoll = std::min(2 * transmitPoll, kLongestTransmitPollMicroseconds);
-        if (watched[0].revents & POLLIN) {
-            s.DrainWake();
-            if (s.mask == 0) return 0;
-            transmitPoll = kFirstTransmitPollMicroseconds;
-            // A write may have started: its transmitter-empty event goes before the input
-            // that answers it.
-            continue;
-        }
-        if (watched[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            s.hungUp = true;
-            return kLineEventHangUp;
-        }
-        if (watched[1].revents & POLLIN) {
-            // Looked at after the poll: a write may have begun while it slept, and the input
-            // may be its answer. writing is read first, as Write clears it only after marking
-            // the write pending.
-            bool holdInput = s.writing || ((mask & kLineEventTransmitEmpty) && s.transmitPending);
-            if (holdInput) {
-                // The write is reported first; the input stays queued until it has drained.
-                pollfd wake = {s.wake, POLLIN, 0};
-                PollFor(&wake, 1, transmitPoll);
-                transmitPoll = std::min(2 * transmitPoll, kLongestTransmitPollMicroseconds);
-                continue;
-            }
-            s.receiveArmed = false;
-            return kLineEventReceived;
-        }
-    }
 }
 
 size_t SerialDevice::ClearError() {
     if (state_->fd < 0) return 0;
     int queued = 0;
-    if (ioctl(state_->fd, FIONREAD, &queued) != 0) queued = 0;
-    if (queued <= 0) {
-        if (!state_->receiveArmed.exchange(true)) state_->Wake();
-        return 0;
-    }
+    if (ioctl(state_->fd, FIONREAD, &queued) != 0 || queued < 0) return 0;
     return static_cast<size_t>(queued);
 }
 
@@ -301,25 +355,21 @@ IoResult SerialDevice::Read(uint8_t* buffer, size_t size, size_t& got) {
 IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {
     State& s = *state_;
     if (s.fd < 0) return IoResult::Failed;
-    s.writing = true;
     IoResult result = WriteAll(s.fd, bytes, size);
-    if (result != IoResult::Failed) s.transmitPending = true;
-    s.writing = false;
-    s.Wake();
+    if (result != IoResult::Failed && s.relay) {
+        s.transmitPending = true;
+        s.transmitPoll = kFirstTransmitPollMicroseconds;
+        s.CheckTransmitSoon(0);
+    }
     return result;
 }
 
-static bool SetModemLine(int fd, int line, bool raised) {
-    if (fd < 0) return false;
-    return ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line) == 0;
-}
-
 bool SerialDevice::SetRts(bool raised) {
-    return SetModemLine(state_->fd, TIOCM_RTS, raised);
+    return state_->SetModemLine(TIOCM_RTS, raised);
 }
 
 bool SerialDevice::SetDtr(bool raised) {
-    return SetModemLine(state_->fd, TIOCM_DTR, raised);
+    return state_->SetModemLine(TIOCM_DTR, raised);
 }
 
 bool SerialDevice::SetDriverRtsControl(unsigned leadMilliseconds, unsigned tailMilliseconds) {

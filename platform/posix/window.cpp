@@ -1,8 +1,10 @@
 // Window objects on POSIX: a registry of handles and a message queue per thread, with an
-// eventfd for posted messages and a timerfd for the earliest timer, joined in one epoll set.
+// eventfd for posted messages, a timerfd for the earliest timer and the watched descriptors,
+// joined in one epoll set.
 #include "platform/window.h"
 
 #include "platform/clock.h"
+#include "platform/posix/descriptor_watch.h"
 
 #include <algorithm>
 #include <deque>
@@ -36,14 +38,30 @@ struct Timer {
     uint64_t due;    // on the MonotonicMicroseconds clock, which is CLOCK_MONOTONIC
 };
 
+struct Watch {
+    int descriptor;
+    WindowHandle window;
+    unsigned message;
+};
+
+// A watched descriptor's readiness, taken from the epoll set and not yet dispatched.
+struct Readiness {
+    int descriptor;
+    Message message;
+};
+
 struct ThreadQueue {
     std::mutex lock; // guards posted only; everything else belongs to the owner thread
     std::deque<Message> posted;
     int wakeDescriptor = -1;
     int timerDescriptor = -1;
     int pollDescriptor = -1;
+    bool signalled = false; // the eventfd is readable; guarded by lock
     std::vector<Timer> timers;
+    std::vector<Watch> watches;
+    std::deque<Readiness> ready;
     int dispatchDepth = 0;
+    int dispatching = 0; // DispatchDue loops running on the owner thread
     std::vector<Window*> finalPending;
 
     ThreadQueue() {
@@ -63,12 +81,13 @@ struct ThreadQueue {
         close(wakeDescriptor);
     }
 
-    void Post(const Message& message) {
+    // The eventfd is written only to wake the owner thread: not when it is already readable,
+    // nor for a message the owner posts to itself while dispatching, which takes it before it
+    // waits again.
+    void Post(const Message& message, bool fromOwnDispatch) {
         std::lock_guard<std::mutex> hold(lock);
         posted.push_back(message);
-        uint64_t one = 1;
-        ssize_t written = write(wakeDescriptor, &one, sizeof one);
-        (void)written;
+        if (!fromOwnDispatch) Signal();
     }
 
     bool TakePosted(Message& message) {
@@ -76,12 +95,20 @@ struct ThreadQueue {
         if (posted.empty()) return false;
         message = posted.front();
         posted.pop_front();
-        if (posted.empty()) {
+        if (posted.empty() && signalled) {
             uint64_t count;
             ssize_t got = read(wakeDescriptor, &count, sizeof count);
             (void)got;
+            signalled = false;
         }
         return true;
+    }
+
+    // Leaving a dispatch with messages still queued (after the quit message): they must wake
+    // the next wait.
+    void SignalLeftovers() {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!posted.empty()) Signal();
     }
 
     bool TakeDueTimer(Message& message) {
@@ -115,11 +142,36 @@ struct ThreadQueue {
         timerfd_settime(timerDescriptor, TFD_TIMER_ABSTIME, &when, nullptr);
     }
 
+    void Signal() {
+        if (signalled) return;
+        uint64_t one = 1;
+        ssize_t written = write(wakeDescriptor, &one, sizeof one);
+        (void)written;
+        signalled = true;
+    }
+
+    bool TakeReady(Message& message) {
+        if (ready.empty()) return false;
+        message = ready.front().message;
+        ready.pop_front();
+        return true;
+    }
+
+    // Waits until something is due and takes the watched descriptors that turned ready; the
+    // eventfd and the timerfd are read by TakePosted and TakeDueTimer.
     void WaitForWork(int timeoutMilliseconds) {
         ArmTimer();
-        epoll_event ready[2];
-        while (epoll_wait(pollDescriptor, ready, 2, timeoutMilliseconds) < 0 && errno == EINTR) {
+        epoll_event events[8];
+        int count;
+        while ((count = epoll_wait(pollDescriptor, events, 8, timeoutMilliseconds)) < 0 &&
+               errno == EINTR) {
         }
+        for (int i = 0; i < count; ++i)
+            for (const Watch& watch : watches)
+                if (watch.descriptor == events[i].data.fd)
+                    ready.push_back(Readiness{
+                        watch.descriptor, Message{watch.window, watch.message, 0,
+                                                  static_cast<MessageParam>(events[i].events)}});
     }
 };
 
@@ -156,7 +208,7 @@ void RunFinalDestroys(ThreadQueue& queue) {
 
 // Takes the next message of the calling thread; false when nothing is due.
 bool TakeNext(ThreadQueue& queue, Message& message) {
-    return queue.TakePosted(message) || queue.TakeDueTimer(message);
+    return queue.TakePosted(message) || queue.TakeDueTimer(message) || queue.TakeReady(message);
 }
 
 } // namespace
@@ -194,6 +246,11 @@ struct WindowBackend {
         timers.erase(std::remove_if(timers.begin(), timers.end(),
                                     [handle](const Timer& t) { return t.window == handle; }),
                      timers.end());
+        std::vector<int> watched;
+        for (const Watch& watch : queue.watches)
+            if (watch.window == handle) watched.push_back(watch.descriptor);
+        for (int descriptor : watched)
+            UnwatchDescriptor(descriptor);
         Unregister(window);
         window.handle_ = 0;
         queue.finalPending.push_back(&window);
@@ -306,7 +363,8 @@ bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam, Me
         if (found == registry.end()) return false;
         queue = found->second.queue;
     }
-    queue->Post(Message{window, message, wParam, lParam});
+    bool fromOwnDispatch = queue == CurrentQueue() && queue->dispatching > 0;
+    queue->Post(Message{window, message, wParam, lParam}, fromOwnDispatch);
     return true;
 }
 
@@ -326,11 +384,16 @@ namespace {
 int DispatchDue(ThreadQueue& queue) {
     int dispatched = 0;
     Message message;
+    ++queue.dispatching;
     while (TakeNext(queue, message)) {
-        if (message.message == kMessageQuit && message.window == 0) return -1;
+        if (message.message == kMessageQuit && message.window == 0) {
+            dispatched = -1;
+            break;
+        }
         SendToWindow(message.window, message.message, message.wParam, message.lParam);
         ++dispatched;
     }
+    if (--queue.dispatching == 0) queue.SignalLeftovers();
     return dispatched;
 }
 
@@ -357,7 +420,7 @@ bool PumpUntil(const std::function<bool()>& done) {
 int PumpMessages(int timeoutMilliseconds) {
     ThreadQueue& queue = *CurrentQueue();
     int dispatched = DispatchDue(queue);
-    if (dispatched == 0 && timeoutMilliseconds != 0) {
+    if (dispatched == 0) {
         queue.WaitForWork(timeoutMilliseconds < 0 ? -1 : timeoutMilliseconds);
         dispatched = DispatchDue(queue);
     }
@@ -366,7 +429,33 @@ int PumpMessages(int timeoutMilliseconds) {
 }
 
 void PostQuit(int exitCode) {
-    CurrentQueue()->Post(Message{0, kMessageQuit, exitCode, 0});
+    CurrentQueue()->Post(Message{0, kMessageQuit, exitCode, 0}, false);
+}
+
+bool WatchDescriptor(int descriptor, uint32_t events, WindowHandle window, unsigned message) {
+    ThreadQueue& queue = *CurrentQueue();
+    if (!FindOwnWindow(window)) return false;
+    epoll_event interest{};
+    interest.events = events;
+    interest.data.fd = descriptor;
+    if (epoll_ctl(queue.pollDescriptor, EPOLL_CTL_ADD, descriptor, &interest) != 0) return false;
+    queue.watches.push_back(Watch{descriptor, window, message});
+    return true;
+}
+
+void UnwatchDescriptor(int descriptor) {
+    ThreadQueue& queue = *CurrentQueue();
+    epoll_ctl(queue.pollDescriptor, EPOLL_CTL_DEL, descriptor, nullptr);
+    auto& watches = queue.watches;
+    watches.erase(
+        std::remove_if(watches.begin(), watches.end(),
+                       [descriptor](const Watch& w) { return w.descriptor == descriptor; }),
+        watches.end());
+    auto& ready = queue.ready;
+    ready.erase(
+        std::remove_if(ready.begin(), ready.end(),
+                       [descriptor](const Readiness& r) { return r.descriptor == descriptor; }),
+        ready.end());
 }
 
 int MessageDescriptor() {

@@ -2,6 +2,10 @@
 // each kind of operation has its own overlapped record, so a read on the owner thread never
 // completes or disturbs the reader thread's pending event wait.
 //
+// Line events: a reader thread waits for them and posts each to a relay window on the owner
+// thread, which hands it to the target window; the reader looks for the next one only after
+// that handler has returned.
+//
 // Transmit-empty: some drivers never report it (Wine on a pty reports it only by chance), so
 // the reader also watches the output queue after a write and reports the transmitter empty
 // once per write, from whichever source comes first. Input that arrives while a write is
@@ -20,6 +24,8 @@ namespace {
 
 const BYTE kParityTable[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
 const BYTE kStopBitsTable[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
+
+constexpr unsigned kMessageLineEvent = WM_USER + 1; // the relay window's
 
 // A port whose event wait cannot even start is retried after this pause.
 constexpr DWORD kFailedWaitBackoffMilliseconds = 50;
@@ -79,6 +85,8 @@ enum class WaitStart { Completed, Pending, Failed };
 } // namespace
 
 struct SerialDevice::State {
+    class Relay;
+
     HANDLE port = INVALID_HANDLE_VALUE;
     Overlapped wait;  // the reader thread's event wait
     Overlapped read;  // reads on the owner thread
@@ -102,13 +110,46 @@ struct SerialDevice::State {
     // Polling reports input once, then again only after the owner has emptied the queue.
     std::atomic<bool> receiveArmed{true};
 
+    // Delivery. The reader thread's: delivering, handshake (set while the reader may post the
+    // next event), relayWindow. The owner thread's: the rest.
+    HANDLE reader = nullptr;
+    HANDLE handshake = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    std::atomic<bool> delivering{false};
+    WindowHandle relayWindow = 0;
+    Relay* relay = nullptr;
+    WindowHandle target = 0;
+    unsigned targetMessage = 0;
+
     ~State() {
-        for (HANDLE event : {stop, written})
+        for (HANDLE event : {stop, written, handshake})
             if (event) CloseHandle(event);
     }
     bool Valid() const { return port != INVALID_HANDLE_VALUE; }
     bool Ready() const {
-        return stop && written && wait.record.hEvent && read.record.hEvent && write.record.hEvent;
+        return stop && written && handshake && wait.record.hEvent && read.record.hEvent &&
+               write.record.hEvent;
+    }
+
+    uint32_t WaitEvent();
+    size_t ClearError();
+
+    void ReadEvents() {
+        while (delivering) {
+            uint32_t event = WaitEvent();
+            if (!delivering) break;
+            if (event == 0) {
+                ClearError();
+                continue;
+            }
+            WaitForSingleObject(handshake, INFINITE);
+            if (!delivering) break;
+            ResetEvent(handshake);
+            PostToWindow(relayWindow, kMessageLineEvent, 0, static_cast<MessageParam>(event));
+        }
+    }
+    static DWORD WINAPI ReaderMain(void* state) {
+        static_cast<State*>(state)->ReadEvents();
+        return 0;
     }
 
     WaitStart StartWait() {
@@ -191,6 +232,26 @@ struct SerialDevice::State {
     }
 };
 
+// Hands the reader's events on, on the owner thread; it outlives a StopEvents called from inside
+// one of its own handlers.
+class SerialDevice::State::Relay : public Window {
+  public:
+    explicit Relay(State* owner) : owner_(owner) {}
+    void Detach() { owner_ = nullptr; }
+
+  protected:
+    MessageParam OnMessage(unsigned message, MessageParam wParam, MessageParam lParam) override {
+        if (message != kMessageLineEvent) return Window::OnMessage(message, wParam, lParam);
+        if (owner_) SendToWindow(owner_->target, owner_->targetMessage, 0, lParam);
+        if (owner_) SetEvent(owner_->handshake);
+        return 0;
+    }
+    void OnFinalDestroy() override { delete this; }
+
+  private:
+    State* owner_;
+};
+
 SerialDevice::SerialDevice() : state_(new State) {}
 
 SerialDevice::~SerialDevice() {
@@ -224,6 +285,7 @@ bool SerialDevice::IsOpen() const {
 
 void SerialDevice::Close() {
     if (!state_->Valid()) return;
+    StopEvents();
     SetEventMask(0);
     state_->AbandonWait();
     CloseHandle(state_->port);
@@ -298,8 +360,49 @@ bool SerialDevice::Purge() {
            FALSE;
 }
 
-uint32_t SerialDevice::WaitEvent() {
+bool SerialDevice::StartEvents(WindowHandle window, unsigned message) {
     State& s = *state_;
+    if (!s.Valid()) return false;
+    StopEvents();
+    auto* relay = new State::Relay(&s);
+    if (!relay->CreateChild(window)) {
+        delete relay;
+        return false;
+    }
+    s.relay = relay;
+    s.relayWindow = relay->Handle();
+    s.target = window;
+    s.targetMessage = message;
+    s.delivering = true;
+    SetEvent(s.handshake);
+    s.reader = CreateThread(nullptr, 0, State::ReaderMain, &s, 0, nullptr);
+    if (!s.reader) {
+        StopEvents();
+        return false;
+    }
+    return true;
+}
+
+void SerialDevice::StopEvents() {
+    State& s = *state_;
+    if (!s.relay) return;
+    // Ends a pending event wait and a wait for the handshake, so the reader leaves its loop.
+    s.delivering = false;
+    SetEventMask(0);
+    SetEvent(s.handshake);
+    if (s.reader) {
+        WaitForSingleObject(s.reader, INFINITE);
+        CloseHandle(s.reader);
+        s.reader = nullptr;
+    }
+    State::Relay* relay = s.relay;
+    s.relay = nullptr;
+    relay->Detach();
+    relay->Destroy();
+}
+
+uint32_t SerialDevice::State::WaitEvent() {
+    State& s = *this;
     while (s.Valid() && s.mask != 0) {
         if (uint32_t ready = s.TakeReady()) return ready;
         if (s.Polling()) {
@@ -336,12 +439,16 @@ uint32_t SerialDevice::WaitEvent() {
     return 0;
 }
 
-size_t SerialDevice::ClearError() {
+size_t SerialDevice::State::ClearError() {
     DWORD errors = 0;
     COMSTAT status{};
-    if (!state_->Valid() || !ClearCommError(state_->port, &errors, &status)) return 0;
-    if (status.cbInQue == 0) state_->receiveArmed = true;
+    if (!Valid() || !ClearCommError(port, &errors, &status)) return 0;
+    if (status.cbInQue == 0) receiveArmed = true;
     return status.cbInQue;
+}
+
+size_t SerialDevice::ClearError() {
+    return state_->ClearError();
 }
 
 void SerialDevice::ClearBreak() {
