@@ -1,5 +1,5 @@
-// The per-thread message queue: timers, posts from other threads, quit, and destruction from
-// inside a handler.
+// The per-thread message queue: timers, posts from other threads, quit, destruction from
+// inside a handler, and watched descriptors.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,7 +8,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/descriptor_watch.h"
 #include "platform/window.h"
+
+#include <sys/epoll.h>
+#include <unistd.h>
 
 namespace qarn::platform {
 namespace {
@@ -103,6 +107,39 @@ TEST(MessageQueue, WindowDestroyedInItsOwnHandlerIsFinishedAfterTheHandler) {
     ASSERT_TRUE(second.CreateChild(parent.Handle()));
     parent.Destroy();
     EXPECT_FALSE(second.Alive());
+}
+
+TEST(MessageQueue, WatchedDescriptorReadinessFollowsPostsAndEndsWithTheWatch) {
+    constexpr unsigned kReady = 0x0401;
+    Recorder window;
+    ASSERT_TRUE(window.CreateChild(0));
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_TRUE(WatchDescriptor(ends[0], EPOLLIN | EPOLLET, window.Handle(), kReady));
+    EXPECT_FALSE(WatchDescriptor(ends[0], EPOLLIN, 0x7FFFFFFF, kReady)); // no window
+
+    ASSERT_EQ(write(ends[1], "a", 1), 1);
+    PostToWindow(window.Handle(), kPing, 0, 0);
+    EXPECT_TRUE(Readable(MessageDescriptor(), 1000));
+    while (PumpMessages(0) > 0) {
+    }
+    EXPECT_EQ(window.messages, (std::vector<unsigned>{kPing, kReady}));
+    // Edge-triggered: the unread byte is not reported again, a new one is.
+    EXPECT_EQ(PumpMessages(20), 0);
+    ASSERT_EQ(write(ends[1], "b", 1), 1);
+    EXPECT_EQ(PumpMessages(1000), 1);
+    EXPECT_EQ(window.messages.back(), kReady);
+
+    UnwatchDescriptor(ends[0]);
+    ASSERT_EQ(write(ends[1], "c", 1), 1);
+    EXPECT_EQ(PumpMessages(20), 0);
+    // A window's watches end with it.
+    ASSERT_TRUE(WatchDescriptor(ends[0], EPOLLIN | EPOLLET, window.Handle(), kReady));
+    window.Destroy();
+    ASSERT_EQ(write(ends[1], "d", 1), 1);
+    EXPECT_EQ(PumpMessages(20), 0);
+    close(ends[0]);
+    close(ends[1]);
 }
 
 } // namespace
