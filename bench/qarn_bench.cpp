@@ -151,9 +151,10 @@ Timed RunTimed(Line& line, int terminal, int code, void* params = nullptr) {
 
 // What the machine itself charges for one answered command: a bare loop with the same waits
 // (3 ms, a 20-byte write, 3 ms, the answer, 50 ms) against an echoing child on a pty of its own.
-// Sleeping and waking cost processor time too, more on some virtual machines than on others.
-double BareLoopProcessor() {
-    constexpr int kRounds = 100;
+// Sleeping and waking cost processor time too, and a virtual machine's own stalls show in its
+// times: more on some machines than on others. Returns the processor time per round.
+double BareLoop() {
+    constexpr int kRounds = kCommandsPerKind;
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
     char name[64];
@@ -176,8 +177,10 @@ double BareLoopProcessor() {
     }
     const timespec rts{0, 3000000}, pause{0, 50000000};
     uint8_t frame[32] = {};
+    std::vector<double> overheads;
     double start = ProcessorMilliseconds();
     for (int round = 0; round < kRounds; ++round) {
+        auto started = Clock::now();
         nanosleep(&rts, nullptr);
         if (write(slave, frame, 20) != 20) break;
         nanosleep(&rts, nullptr);
@@ -185,12 +188,17 @@ double BareLoopProcessor() {
         poll(&answer, 1, 1000);
         if (read(slave, frame, sizeof frame) <= 0) break;
         nanosleep(&pause, nullptr);
+        overheads.push_back(MillisecondsSince(started) - kRtsMilliseconds - kPauseMilliseconds);
     }
     double perRound = (ProcessorMilliseconds() - start) / kRounds;
     close(slave);
     close(master);
     kill(child, SIGTERM);
     waitpid(child, nullptr, 0);
+    std::printf("a bare loop of the same waits and one pty round trip, %d rounds: processor %.3f ms"
+                " per round on this machine\n",
+                kRounds, perRound);
+    PrintSpread("beyond its fixed waits", overheads);
     return perRound;
 }
 
@@ -206,12 +214,9 @@ void RoundTrips(Line& line, std::vector<double>& endTimes) {
         {0x83, 8, "property reset (acknowledged)"},
         {0x01, 0, "clock broadcast (no reply)"},
     };
-    double bare = BareLoopProcessor();
     std::printf("round trips, %d commands each; fixed waits %.0f ms (RTS 3 + 3, pause 50)\n",
                 kCommandsPerKind, kRtsMilliseconds + kPauseMilliseconds);
-    std::printf("a bare loop of the same waits and one pty round trip takes %.3f ms of processor"
-                " time per round on this machine\n",
-                bare);
+    double bare = BareLoop();
     for (const Kind& kind : kinds) {
         std::vector<double> overheads;
         int good = 0;
