@@ -6,6 +6,7 @@
 // is the library's and this program's alone.
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -64,6 +65,16 @@ void PrintSpread(const char* what, const std::vector<double>& values) {
                 values.size());
 }
 
+// The simulator stands in for terminals, which have processors of their own: on a machine with
+// more than one, its process keeps off the one the library's thread starts on, so the two do
+// not take turns on one processor while the other idles.
+void KeepOffTheLibrarysProcessor(int libraryProcessor) {
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2) return;
+    CPU_CLR(libraryProcessor, &allowed);
+    sched_setaffinity(0, sizeof allowed, &allowed);
+}
+
 // The simulator in a child process; the child ends when the parent closes the pipe.
 struct SimulatorProcess {
     pid_t child = -1;
@@ -73,9 +84,11 @@ struct SimulatorProcess {
     bool Start() {
         int down[2], up[2];
         if (pipe(down) != 0 || pipe(up) != 0) return false;
+        int libraryProcessor = sched_getcpu();
         child = fork();
         if (child < 0) return false;
         if (child == 0) {
+            KeepOffTheLibrarysProcessor(libraryProcessor);
             close(down[1]);
             close(up[0]);
             dmsim::Simulator simulator;
@@ -167,8 +180,10 @@ double BareLoop() {
         cfmakeraw(&raw);
         tcsetattr(fd, TCSANOW, &raw);
     }
+    int libraryProcessor = sched_getcpu();
     pid_t child = fork();
     if (child == 0) {
+        KeepOffTheLibrarysProcessor(libraryProcessor);
         uint8_t frame[64];
         ssize_t got;
         while ((got = read(master, frame, 20)) > 0)
