@@ -105,7 +105,7 @@ void CQARNCommand::OnFrameSent() {
     uint32_t handle = DeviceHandle;
     NotifyParent(WM_HDLC_SENT);
     // The port marks itself idle only once this notification has returned, so the pass that
-    // sees it is posted: it runs after that, and before any input the reader reports next.
+    // sees it is posted: it runs after that, and before any input the port reports next.
     if (FindDevice(handle)) StepSoon();
 }
 

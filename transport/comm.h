@@ -70,7 +70,7 @@ class CComm : public platform::Window {
     void OnFinalDestroy() override;
 
   private:
-    // Stops the reader and closes the device; settle waits for the line to come to rest.
+    // Stops taking line events and closes the device; settle waits for the line to come to rest.
     void Shut(bool settle);
     void OnCommEvent(uint32_t mask);
     void Drain();
