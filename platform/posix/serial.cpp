@@ -19,6 +19,7 @@
 
 #include "platform/clock.h"
 #include "platform/posix/descriptor_watch.h"
+#include "platform/relay_window.h"
 
 namespace qarn::platform {
 
@@ -70,11 +71,9 @@ IoResult WriteAll(int fd, const uint8_t* bytes, size_t size) {
 
 // Everything here belongs to the thread that opened the device.
 struct SerialDevice::State {
-    class Relay;
-
     int fd = -1;
     uint32_t mask = 0;
-    Relay* relay = nullptr; // while events are delivered
+    RelayWindow<State>* relay = nullptr; // while events are delivered
     WindowHandle target = 0;
     unsigned targetMessage = 0;
     bool transmitPending = false;
@@ -91,6 +90,7 @@ struct SerialDevice::State {
             SendToWindow(target, targetMessage, 0, event);
         return relay != nullptr;
     }
+    bool OnRelayMessage(unsigned message, MessageParam wParam, MessageParam lParam);
     void OnDeviceReady(uint32_t events);
     void OnTransmitTimer();
     void OnHeldInputTimer();
@@ -127,29 +127,19 @@ struct SerialDevice::State {
     }
 };
 
-// A window on the owner thread that takes the device's readiness and timers and hands line
-// events on; it outlives a StopEvents called from inside one of its own handlers.
-class SerialDevice::State::Relay : public Window {
-  public:
-    explicit Relay(State* owner) : owner_(owner) {}
-    void Detach() { owner_ = nullptr; }
-
-  protected:
-    MessageParam OnMessage(unsigned message, MessageParam wParam, MessageParam lParam) override {
-        if (!owner_) return 0;
-        if (message == kMessageDeviceReady)
-            owner_->OnDeviceReady(static_cast<uint32_t>(lParam));
-        else if (message == kMessageTimer && wParam == kTransmitTimer)
-            owner_->OnTransmitTimer();
-        else if (message == kMessageTimer && wParam == kHeldInputTimer)
-            owner_->OnHeldInputTimer();
-        return 0;
-    }
-    void OnFinalDestroy() override { delete this; }
-
-  private:
-    State* owner_;
-};
+// The relay takes the device's readiness and the transmit and held-input timers.
+bool SerialDevice::State::OnRelayMessage(unsigned message, MessageParam wParam,
+                                         MessageParam lParam) {
+    if (message == kMessageDeviceReady)
+        OnDeviceReady(static_cast<uint32_t>(lParam));
+    else if (message == kMessageTimer && wParam == kTransmitTimer)
+        OnTransmitTimer();
+    else if (message == kMessageTimer && wParam == kHeldInputTimer)
+        OnHeldInputTimer();
+    else
+        return false;
+    return true;
+}
 
 void SerialDevice::State::OnDeviceReady(uint32_t events) {
     if (events & (EPOLLHUP | EPOLLERR)) {
@@ -242,14 +232,11 @@ bool SerialDevice::StartEvents(WindowHandle window, unsigned message) {
     State& s = *state_;
     if (s.fd < 0) return false;
     StopEvents();
-    auto* relay = new State::Relay(&s);
-    if (!relay->CreateChild(window)) {
-        delete relay;
-        return false;
-    }
+    auto* relay = RelayWindow<State>::Create(&s, window);
+    if (!relay) return false;
     // Input already queued is reported at once: the watch starts ready.
     if (!WatchDescriptor(s.fd, EPOLLIN | EPOLLET, relay->Handle(), kMessageDeviceReady)) {
-        relay->Destroy();
+        RelayWindow<State>::End(relay);
         return false;
     }
     s.relay = relay;
@@ -263,10 +250,7 @@ void SerialDevice::StopEvents() {
     State& s = *state_;
     if (!s.relay) return;
     s.Unwatch();
-    State::Relay* relay = s.relay;
-    s.relay = nullptr;
-    relay->Detach();
-    relay->Destroy();
+    RelayWindow<State>::End(s.relay);
     s.transmitPending = false;
     s.inputHeld = false;
 }

@@ -13,6 +13,8 @@
 // at once must not have its reply handled before the frame it answers counts as sent.
 #include "platform/serial.h"
 
+#include "platform/relay_window.h"
+
 #include <atomic>
 #include <cctype>
 
@@ -85,8 +87,6 @@ enum class WaitStart { Completed, Pending, Failed };
 } // namespace
 
 struct SerialDevice::State {
-    class Relay;
-
     HANDLE port = INVALID_HANDLE_VALUE;
     Overlapped wait;  // the reader thread's event wait
     Overlapped read;  // reads on the owner thread
@@ -116,7 +116,7 @@ struct SerialDevice::State {
     HANDLE handshake = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     std::atomic<bool> delivering{false};
     WindowHandle relayWindow = 0;
-    Relay* relay = nullptr;
+    RelayWindow<State>* relay = nullptr;
     WindowHandle target = 0;
     unsigned targetMessage = 0;
 
@@ -146,6 +146,14 @@ struct SerialDevice::State {
             ResetEvent(handshake);
             PostToWindow(relayWindow, kMessageLineEvent, 0, static_cast<MessageParam>(event));
         }
+    }
+    // The relay hands the reader's events on, then lets the reader look for the next one; a
+    // handler that stopped the delivery has set the handshake itself.
+    bool OnRelayMessage(unsigned message, MessageParam, MessageParam lParam) {
+        if (message != kMessageLineEvent) return false;
+        SendToWindow(target, targetMessage, 0, lParam);
+        if (relay) SetEvent(handshake);
+        return true;
     }
     static DWORD WINAPI ReaderMain(void* state) {
         static_cast<State*>(state)->ReadEvents();
@@ -230,26 +238,6 @@ struct SerialDevice::State {
         seen &= ~ready;
         return ready;
     }
-};
-
-// Hands the reader's events on, on the owner thread; it outlives a StopEvents called from inside
-// one of its own handlers.
-class SerialDevice::State::Relay : public Window {
-  public:
-    explicit Relay(State* owner) : owner_(owner) {}
-    void Detach() { owner_ = nullptr; }
-
-  protected:
-    MessageParam OnMessage(unsigned message, MessageParam wParam, MessageParam lParam) override {
-        if (message != kMessageLineEvent) return Window::OnMessage(message, wParam, lParam);
-        if (owner_) SendToWindow(owner_->target, owner_->targetMessage, 0, lParam);
-        if (owner_) SetEvent(owner_->handshake);
-        return 0;
-    }
-    void OnFinalDestroy() override { delete this; }
-
-  private:
-    State* owner_;
 };
 
 SerialDevice::SerialDevice() : state_(new State) {}
@@ -364,11 +352,8 @@ bool SerialDevice::StartEvents(WindowHandle window, unsigned message) {
     State& s = *state_;
     if (!s.Valid()) return false;
     StopEvents();
-    auto* relay = new State::Relay(&s);
-    if (!relay->CreateChild(window)) {
-        delete relay;
-        return false;
-    }
+    auto* relay = RelayWindow<State>::Create(&s, window);
+    if (!relay) return false;
     s.relay = relay;
     s.relayWindow = relay->Handle();
     s.target = window;
@@ -395,10 +380,7 @@ void SerialDevice::StopEvents() {
         CloseHandle(s.reader);
         s.reader = nullptr;
     }
-    State::Relay* relay = s.relay;
-    s.relay = nullptr;
-    relay->Detach();
-    relay->Destroy();
+    RelayWindow<State>::End(s.relay);
 }
 
 uint32_t SerialDevice::State::WaitEvent() {
