@@ -74,11 +74,9 @@ void FillHeader(uint8_t (&header)[kLogHeaderSize]) {
 
 } // namespace
 
-void FormatLogTime(const platform::LocalTime& clock, uint32_t secondsTick,
-                   uint32_t millisecondsTick, char (&text)[28]) {
-    std::snprintf(text, sizeof text, "%d.%02d.%02d  %02d:%02d:%02u.%03u", clock.year, clock.month,
-                  clock.day, clock.hour, clock.minute, secondsTick / 1000 % 60,
-                  millisecondsTick % 1000);
+void FormatLogTime(const platform::LocalTime& clock, char (&text)[28]) {
+    std::snprintf(text, sizeof text, "%d.%02d.%02d  %02d:%02d:%02d.%03d", clock.year, clock.month,
+                  clock.day, clock.hour, clock.minute, clock.second, clock.milliseconds);
 }
 
 CLogFile::CLogFile() {
@@ -132,8 +130,7 @@ int CLogFile::AddRecord(int code, int kind, int address) {
 
     PutText(record, kResultField, "Success");
     char time[28];
-    uint32_t secondsTick = platform::TickCount();
-    FormatLogTime(platform::GetLocalTime(), secondsTick, platform::TickCount(), time);
+    FormatLogTime(platform::GetLocalTime(), time);
     PutText(record, kTimeField, time);
 
     if (row.lineBreak) PutText(record, kLineBreakField, "\r\n");

@@ -52,9 +52,8 @@ class CLogFile {
     ByteArray m_records; // pending records, oldest first, kLogRecordSize bytes each
 };
 
-// The record's 24-character timestamp "2024.03.07  09:05:04.009": date, hour and minute from
-// the clock, seconds and milliseconds from two readings of the millisecond tick count.
-void FormatLogTime(const platform::LocalTime& clock, uint32_t secondsTick,
-                   uint32_t millisecondsTick, char (&text)[28]);
+// The record's 24-character timestamp "2024.03.07  09:05:04.009", all of it from one reading
+// of the local clock, so stamps never run backwards or mix two clocks.
+void FormatLogTime(const platform::LocalTime& clock, char (&text)[28]);
 
 } // namespace qarn

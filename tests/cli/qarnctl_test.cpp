@@ -124,6 +124,9 @@ TEST_F(Qarnctl, ClockStatusPropertiesAndCountersMatchTheTerminals) {
     Outcome search = Run({"search"});
     EXPECT_EQ(search.status, 0);
     EXPECT_EQ(search.json["terminals"], nlohmann::json({2, 3}));
+    EXPECT_EQ(search.json["found"], 2);
+    EXPECT_EQ(search.json["ok"], true);
+    EXPECT_EQ(search.json["result"], 5); // a search listens out its wait
     EXPECT_EQ(Run({"beep", "3", "--times", "2"}).status, 0);
     EXPECT_EQ(State(3).lastBeep, 2);
     EXPECT_EQ(Run({"title", "3", "HELLO|WORLD"}).status, 0);
@@ -230,7 +233,10 @@ TEST_F(Qarnctl, DownloadsAndCardsChangeTheTerminal) {
     Outcome money = Run({"card", "money", "3", "--add", "12.34"});
     EXPECT_EQ(money.json["money"]["balance"], "12.34");
     EXPECT_EQ(State(3).card.balance, 1234);
-    EXPECT_EQ(Run({"card", "money", "3", "--subtract", "99"}).status, 1); // the card refuses
+    EXPECT_EQ(money.json["added"], "12.34");
+    Outcome refused = Run({"card", "money", "3", "--subtract", "99"}); // the card refuses
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_FALSE(refused.json.contains("subtracted"));
     EXPECT_EQ(State(3).card.balance, 1234);
 }
 

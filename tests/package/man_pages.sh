@@ -16,6 +16,10 @@ written=$(cd "$source/docs/reference" && ls *.3.scd | sed 's/\.3\.scd$//' | grep
     fail "functions without a page: $(comm -23 <(echo "$declared") <(echo "$written") | tr '\n' ' ');" \
         "pages without a function: $(comm -13 <(echo "$declared") <(echo "$written") | tr '\n' ' ')"
 
+# scdoc takes a backslash as an escape and drops it: "\n" in an example renders as "n".
+lone=$(grep -nP '(?<!\\)\\[A-Za-z0-9]' "$source"/docs/reference/*.scd "$source"/docs/tools/*.scd || true)
+[[ -z $lone ]] || fail "a lone backslash is lost in rendering (write \\\\): $lone"
+
 count=0
 for scd in "$source"/docs/reference/*.scd "$source"/docs/tools/*.scd; do
     name=${scd##*/}

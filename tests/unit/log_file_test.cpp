@@ -79,14 +79,12 @@ TEST_F(LogFile, RecordsGoOutSixAtATimeAndAtTheEnd) {
     EXPECT_EQ(record(7), Zeros(3) + "\r\n" + Zeros(46) + "Success" + Zeros(3)) << "unknown kind";
 }
 
-TEST(LogTime, PadsEveryFieldAndTakesSecondsFromTheTickCount) {
+TEST(LogTime, PadsEveryFieldAndTakesAllOfItFromTheClock) {
     char text[28];
-    const std::pair<uint32_t, const char*> ticks[] = {
-        {9, "00.009"}, {45, "00.045"}, {450, "00.450"}, {61009, "01.009"}, {3599999, "59.999"}};
-    for (const auto& [tick, tail] : ticks) {
-        FormatLogTime({2031, 12, 0, 31, 23, 59, 41, 999}, tick, tick, text);
-        EXPECT_EQ(std::string(text), std::string("2031.12.31  23:59:") + tail);
-    }
+    FormatLogTime({2031, 2, 0, 3, 4, 5, 6, 7}, text);
+    EXPECT_EQ(std::string(text), "2031.02.03  04:05:06.007");
+    FormatLogTime({2031, 12, 0, 31, 23, 59, 41, 999}, text);
+    EXPECT_EQ(std::string(text), "2031.12.31  23:59:41.999");
 }
 
 TEST_F(LogFile, RotatesOnlyWhenTheLogWasCreatedOnAnotherDayOfTheMonth) {

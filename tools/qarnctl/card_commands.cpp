@@ -225,7 +225,8 @@ int MoneyCommand(Context& context, const CardOptions& options) {
     CommandReply reply = context.Line().Run(terminal, code, &money);
     Report report;
     Begin(report, context, terminal);
-    if (code != kReadMoney) {
+    // The change is claimed only when the terminal confirmed it.
+    if (code != kReadMoney && reply.result == QARN_RESULT_DATA_READY) {
         report.json[code == kAddMoney ? "added" : "subtracted"] = Money(money.amount);
         report.Field(code == kAddMoney ? "added" : "subtracted", Money(money.amount));
     }

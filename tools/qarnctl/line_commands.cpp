@@ -72,9 +72,14 @@ int Search(Context& context) {
     report.json["command"] = context.commandName;
     report.SetResult(reply.result);
     report.json["terminals"] = found;
+    // Scripts key on these, not on the result: a search always ends on its time-out.
+    report.json["found"] = found.size();
+    report.json["ok"] = !found.empty();
     report.Field("found", std::to_string(found.size()) +
                               " terminal(s); a search listens until its "
                               "wait time ends, so its result is a time-out");
+    report.Field("search", found.empty() ? "failed: no terminal answered"
+                                         : "succeeded: the terminals listed answered");
     report.columns = {"terminal"};
     for (int address : found)
         report.rows.push_back({Address(address)});
