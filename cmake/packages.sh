@@ -7,17 +7,20 @@ index_refreshed=""
 index_reason=""
 apt_reason=""
 
-# apt_run ARGS...: apt-get quietly; on failure apt_reason holds its first error line.
+# apt_run ARGS...: apt-get quietly; on failure apt_reason holds its first error line. An index
+# that could not be fetched counts as a failure even where apt warns and exits 0 (a source it
+# cannot reach), so that the reason names the index rather than a package apt then cannot find.
 apt_run() {
     local log status=0
     log=$(mktemp)
     DEBIAN_FRONTEND=noninteractive apt-get -qq "$@" >"$log" 2>&1 || status=$?
-    if ((status)); then
+    apt_reason=$(sed -nE 's/^[EW]: (Failed to fetch .*)/\1/p' "$log" | head -1)
+    if ((status)) && [[ -z $apt_reason ]]; then
         apt_reason=$(sed -n 's/^E: //p' "$log" | head -1)
         [[ -n $apt_reason ]] || apt_reason=$(tail -1 "$log")
     fi
     rm -f "$log"
-    return "$status"
+    ((status == 0)) && [[ -z $apt_reason ]]
 }
 
 # Refreshes the package index once per run, three tries with a pause between. A part that still

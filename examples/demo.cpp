@@ -6,26 +6,9 @@
 #include <vector>
 
 #include "qarn.h"
+#include "qarn_layouts.h"
 
 namespace {
-
-struct ResultRow {
-    int result;
-    const char* name;
-};
-
-const ResultRow kResultNames[] = {
-    {0, "sent"},           {1, "port not open"}, {2, "frame for another host"},
-    {4, "bad check byte"}, {5, "time-out"},      {8, "acknowledged"},
-    {9, "not built"},      {10, "pending"},      {12, "wrong reply"},
-    {13, "data ready"},    {14, "no records"},
-};
-
-const char* ResultName(int result) {
-    for (const ResultRow& row : kResultNames)
-        if (row.result == result) return row.name;
-    return "terminal status";
-}
 
 void PrintData(const std::vector<unsigned char>& data) {
     for (size_t i = 0; i < data.size(); ++i)
@@ -46,8 +29,8 @@ std::vector<unsigned char> Run(int device, int terminal, int code, const char* w
     GetData(command, data.data(), static_cast<int>(data.size()));
     EndQARNCommand(command);
     std::printf("  %-28s terminal 0x%04X  result %2d (%s), %zu bytes of data", what, terminal,
-                result, ResultName(result), data.size());
-    if (code != 0x04)
+                result, qarn_result_text(result), data.size());
+    if (code != QARN_CMD_SEARCH_DM_ONLINE_B)
         PrintData(data);
     else
         std::printf("\n");
@@ -76,7 +59,8 @@ int main(int argc, char** argv) {
     RecvEdition(edition);
     std::printf("qarn %s, host 0x0001 on %s\n", edition, port.c_str());
 
-    std::vector<unsigned char> list = Run(device, 0, 0x04, "search the line");
+    std::vector<unsigned char> list =
+        Run(device, 0, QARN_CMD_SEARCH_DM_ONLINE_B, "search the line");
     std::vector<int> terminals;
     if (list.size() >= 4) {
         int count = 0;
@@ -92,12 +76,12 @@ int main(int argc, char** argv) {
         std::printf(" 0x%04X", address);
     std::printf("\n");
 
-    Run(device, 0, 0x01, "set every clock to the host's");
+    Run(device, 0, QARN_CMD_ADJUST_TIME_B, "set every clock to the host's");
     for (int terminal : terminals) {
-        Run(device, terminal, 0x13, "read the property");
-        Run(device, terminal, 0x16, "read the status");
+        Run(device, terminal, QARN_CMD_RECV_DM_PROPERTY, "read the property");
+        Run(device, terminal, QARN_CMD_RECV_DM_STATUS, "read the status");
         int beep = 1;
-        Run(device, terminal, 0x1B, "beep", &beep);
+        Run(device, terminal, QARN_CMD_BEEP, "beep", &beep);
     }
 
     DisConnectPort(device);

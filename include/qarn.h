@@ -8,6 +8,8 @@
 #ifndef QARN_H
 #define QARN_H
 
+#include "qarn_commands.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

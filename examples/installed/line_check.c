@@ -2,10 +2,9 @@
  * terminal that answered. Usage: line_check PORT (a device path such as /dev/ttyUSB0, or COMn).
  * Exit status 0 when at least one terminal answered and every status was read. */
 #include <qarn.h>
+#include <qarn_layouts.h>
 #include <stdio.h>
 #include <string.h>
-
-enum { kSearchOnline = 0x04, kReadStatus = 0x16, kDataReady = 13, kStatusSize = 32 };
 
 static void CountFrames(int message, int wParam, int lParam, void* user) {
     (void)wParam;
@@ -44,16 +43,16 @@ int main(int argc, char** argv) {
 
     int list[257] = {0};
     int size = 0;
-    int result = Run(device, 0, kSearchOnline, list, sizeof list, &size);
+    int result = Run(device, 0, QARN_CMD_SEARCH_DM_ONLINE_B, list, sizeof list, &size);
     int found = size == (int)sizeof list ? list[0] : 0;
     printf("search: result %d, %d terminal(s)\n", result, found);
 
     int failures = found > 0 ? 0 : 1;
     for (int i = 0; i < found && i < 256; ++i) {
-        unsigned char status[kStatusSize];
-        result = Run(device, list[1 + i], kReadStatus, status, sizeof status, &size);
+        QarnStatus status;
+        result = Run(device, list[1 + i], QARN_CMD_RECV_DM_STATUS, &status, sizeof status, &size);
         printf("status of 0x%04X: result %d, %d bytes\n", list[1 + i], result, size);
-        if (result != kDataReady || size != kStatusSize) ++failures;
+        if (result != QARN_RESULT_DATA_READY || size != (int)sizeof(QarnStatus)) ++failures;
     }
     printf("%d frame notification(s)\n", frames);
 
