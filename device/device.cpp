@@ -148,6 +148,10 @@ void CQARNCommand::Log(int code, int kind, int address) {
     if (AddLog && LogFile) LogFile->AddRecord(code, kind, address);
 }
 
+void CQARNCommand::LogResult(int code, int address, int result) {
+    if (AddLog && LogFile) LogFile->AddResult(code, address, result);
+}
+
 void CQARNCommand::StepSoon() {
     KillTimer(kEngineTimer);
     if (!stepPosted_) stepPosted_ = platform::PostToWindow(Handle(), kMessageEngineStep, 0, 0);

@@ -63,6 +63,8 @@ class CQARNCommand : public platform::Window {
 
     // Writes a log record while logging is on.
     void Log(int code, int kind, int address);
+    // Writes the record that ends a command with its result, while logging is on.
+    void LogResult(int code, int address, int result);
 
     // Releases one command record (the timer pass and the destruction use it).
     void ReleaseAction(CQARNAction* action);

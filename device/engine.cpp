@@ -134,6 +134,8 @@ void Step(CQARNCommand& device, CQARNAction& action) {
     CHDLC* link = device.Link;
     switch (action.State) {
     case DONE:
+        // The command has ended: StartQARNCommand returns and its result is final.
+        if (!action.Done) device.LogResult(action.Code, action.Address, action.GetResult());
         action.Done = 1;
         if (action.EndRequested) action.State = RELEASE;
         break;

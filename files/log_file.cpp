@@ -55,7 +55,7 @@ const EventKind kEventKinds[] = {
     {"Recv Up_Frm", false, kLineBreakName, false},  {"Decode Up_Frm", false, kCommandName, true},
     {"Decode Down_Frm", false, kCommandName, true}, {"Code Up_Frm", false, kCommandName, true},
     {"Send Up_Frm", false, kLineBreakName, false},  {"\r\nRecv Down_Frm", true, kNoName, false},
-    {"Port Opened", true, kRtsControlName, false},
+    {"Port Opened", true, kRtsControlName, false},  {"Cmd Result", false, kCommandName, true},
 };
 const EventKind kUnknownKind = {"", false, kLineBreakName, false};
 
@@ -121,6 +121,18 @@ int CLogFile::Rotate() {
 }
 
 int CLogFile::AddRecord(int code, int kind, int address) {
+    Append(code, kind, address, "Success");
+    return 1;
+}
+
+int CLogFile::AddResult(int code, int address, int result) {
+    char text[kResultField.size];
+    std::snprintf(text, sizeof text, "Result %d", result);
+    Append(code, kLogKindResult, address, text);
+    return 1;
+}
+
+void CLogFile::Append(int code, int kind, int address, const char* resultText) {
     const size_t count = sizeof kEventKinds / sizeof kEventKinds[0];
     const EventKind& row =
         kind >= 0 && static_cast<size_t>(kind) < count ? kEventKinds[kind] : kUnknownKind;
@@ -128,7 +140,7 @@ int CLogFile::AddRecord(int code, int kind, int address) {
     m_records.resize(at + kLogRecordSize, 0);
     uint8_t* record = m_records.data() + at;
 
-    PutText(record, kResultField, "Success");
+    PutText(record, kResultField, resultText);
     char time[28];
     FormatLogTime(platform::GetLocalTime(), time);
     PutText(record, kTimeField, time);
@@ -151,7 +163,6 @@ int CLogFile::AddRecord(int code, int kind, int address) {
     PutText(record, kEventField, row.event);
 
     if (PendingCount() > m_nMaxPending) WriteOut();
-    return 1;
 }
 
 void CLogFile::WriteOut() {

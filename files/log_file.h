@@ -22,6 +22,8 @@ namespace qarn {
 
 constexpr size_t kLogHeaderSize = 254;
 constexpr size_t kLogRecordSize = 89;
+// The kind of the record that ends each command with its result: "Cmd Result", "Result 5".
+constexpr int kLogKindResult = 9;
 
 class CLogFile {
   public:
@@ -39,11 +41,14 @@ class CLogFile {
     // Adds one record: command code (its name is looked up), event kind (0 to 8) and terminal
     // address. Returns 1.
     int AddRecord(int code, int kind, int address);
+    // Adds the record that ends a command: its code and terminal, and "Result N". Returns 1.
+    int AddResult(int code, int address, int result);
 
     // Records held in memory, not yet written out.
     size_t PendingCount() const { return m_records.size() / kLogRecordSize; }
 
   private:
+    void Append(int code, int kind, int address, const char* resultText);
     void EnsureLogFile(const char* name);
     void WriteOut();
 

@@ -17,6 +17,7 @@ using namespace scenario;
 namespace {
 
 constexpr uint16_t kTerminal = 0x0002;
+constexpr uint16_t kSilent = 0x0009; // no terminal answers at this address
 constexpr uint16_t kHostAddress = 0x0001;
 constexpr int kFrameTransmitted = 3429;
 constexpr int kOtherStatus = 0x21;
@@ -253,12 +254,13 @@ std::vector<std::string> EventNames(const std::vector<Bytes>& records) {
     return names;
 }
 
-// Checks that the log holds `commands` groups of the four steps of a command: coded first,
-// then sent and received, the reply decoded right after it is received. On a pty the reply
-// can be read before the end of the transmission is seen, so sent and received may swap.
-void ExpectCommandSteps(const std::vector<std::string>& names, size_t commands) {
-    ASSERT_EQ(names.size(), 4 * commands);
-    for (size_t at = 0; at < names.size(); at += 4) {
+// Checks that the log holds one command of `frames` frames: each frame's four steps, coded
+// first, then sent and received, the reply decoded right after it is received (on a pty the
+// reply can be read before the end of the transmission is seen, so sent and received may
+// swap), and the command's end last.
+void ExpectCommandSteps(const std::vector<std::string>& names, size_t frames) {
+    ASSERT_EQ(names.size(), 4 * frames + 1);
+    for (size_t at = 0; at < 4 * frames; at += 4) {
         EXPECT_EQ(names[at], "Code Down_Frm") << at;
         std::vector<std::string> rest(names.begin() + at + 1, names.begin() + at + 4);
         auto received = std::find(rest.begin(), rest.end(), "Recv Up_Frm");
@@ -267,6 +269,7 @@ void ExpectCommandSteps(const std::vector<std::string>& names, size_t commands) 
         EXPECT_EQ(received[1], "Decode Up_Frm") << at;
         EXPECT_EQ(std::count(rest.begin(), rest.end(), "Send Down_Frm"), 1) << at;
     }
+    EXPECT_EQ(names.back(), "Cmd Result");
 }
 
 } // namespace
@@ -639,32 +642,43 @@ TEST_F(Downloads, CommunicationLogRecordsEveryStepOfACommand) {
             EXPECT_EQ(ReadFile(name).size(), kLogHeaderSize) << name;
         EXPECT_NE(RunAndEnd(kTerminal, 0x13).handle, 0);
         EXPECT_NE(RunAndEnd(kTerminal, 0x13).handle, 0);
-        // Six records are written out together; the other two when logging goes off.
+        // Six records are written out together; the other four when logging goes off.
         EXPECT_EQ(ReadFile("CommLog.log").size(), kLogHeaderSize + 6 * kLogRecordSize);
+        ASSERT_NE(RunAndEnd(kSilent, 0x13).handle, 0);
         SetAddLog(device, 0);
     }
     Bytes log = ReadFile(dir / "CommLog.log");
-    ASSERT_EQ(log.size(), kLogHeaderSize + 8 * kLogRecordSize);
+    ASSERT_EQ(log.size(), kLogHeaderSize + 13 * kLogRecordSize);
     EXPECT_EQ(Field(log, 50, 40), "\r\nRV7400 System Communication Log File");
     EXPECT_EQ(Field(log, 90, 80).substr(0, 12), "\r\n\r\nCmd.Name");
     EXPECT_EQ(Field(log, 170, 84), "\r\n" + std::string(80, '_'));
 
     std::vector<Bytes> records = LogRecords(log);
     std::vector<std::string> names = EventNames(records);
-    ExpectCommandSteps(names, 2);
+    ExpectCommandSteps({names.begin(), names.begin() + 5}, 1);
+    ExpectCommandSteps({names.begin() + 5, names.begin() + 10}, 1);
+    // The silent terminal's command: coded, sent, and ended by its time-out.
+    EXPECT_EQ(std::vector<std::string>(names.begin() + 10, names.end()),
+              (std::vector<std::string>{"Code Down_Frm", "Send Down_Frm", "Cmd Result"}));
     if (HasFatalFailure()) return;
 
-    // Kinds with a command name and terminal, and kinds with neither.
-    for (size_t i = 0; i < records.size(); ++i) {
-        bool named = names[i] == "Code Down_Frm" || names[i] == "Decode Up_Frm";
+    // Kinds with a command name and terminal, and kinds with neither; the end of each command
+    // carries its result.
+    const std::string results[] = {"Result 13", "Result 13", "Result 5"};
+    for (size_t i = 0, ended = 0; i < records.size(); ++i) {
+        bool named =
+            names[i] == "Code Down_Frm" || names[i] == "Decode Up_Frm" || names[i] == "Cmd Result";
+        std::string terminal = i < 10 ? "0x0002" : "0x0009";
         EXPECT_EQ(Field(records[i], 3, 22), named ? "\r\nRecv DM_Property" : "\r\n") << i;
-        EXPECT_EQ(Field(records[i], 25, 10), named ? "0x0002" : "") << i;
+        EXPECT_EQ(Field(records[i], 25, 10), named ? terminal : "") << i;
         EXPECT_TRUE(named ? AllZero(records[i], 31, 4) : AllZero(records[i], 25, 10)) << i;
         EXPECT_EQ(Field(records[i], 0, 3), names[i] == "Code Down_Frm" ? "\r\n" : "") << i;
+        EXPECT_EQ(Field(records[i], 51, 10),
+                  names[i] == "Cmd Result" ? results[ended++] : std::string("Success"))
+            << i;
     }
     const std::regex stamp(R"(\d{4}\.\d{2}\.\d{2}  \d{2}:\d{2}:\d{2}\.\d{3})");
     for (const Bytes& record : records) {
-        EXPECT_EQ(Field(record, 51, 10), "Success");
         EXPECT_TRUE(std::regex_match(Field(record, 61, 28), stamp)) << Field(record, 61, 28);
         EXPECT_TRUE(AllZero(record, 85, 4));
     }
@@ -687,6 +701,7 @@ TEST_F(Downloads, ListDownloadWithLoggingOnLogsEachFrame) {
     ASSERT_EQ(frames, 3u);
     std::vector<std::string> names = EventNames(records);
     ExpectCommandSteps(names, frames);
+    EXPECT_EQ(Field(records.back(), 51, 10), "Result 8");
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(Field(records.front(), 3, 22), "\r\nAddDel White_Card");
 }

@@ -1,5 +1,6 @@
 // The communication log files as a table: a 254-byte header, then 89-byte records of command
 // name, terminal, event, result and time stamp.
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -7,6 +8,7 @@
 
 #include "arguments.h"
 #include "context.h"
+#include "qarn_layouts.h"
 
 namespace qarnctl {
 
@@ -41,7 +43,8 @@ const EventKind kKinds[] = {
     {5, "Code Up_Frm", "uplink coded"},
     {6, "Send Up_Frm", "frame sent, no command yet"},
     {7, "\r\nRecv Down_Frm", "downlink received"},
-    {8, "Port Opened", "port opened"}, // its name field tells who switches RTS
+    {8, "Port Opened", "port opened"},  // its name field tells who switches RTS
+    {9, "Cmd Result", "command ended"}, // its result field holds "Result N"
 };
 
 // A text field up to its first zero byte, without line breaks.
@@ -80,13 +83,17 @@ int ShowLog(Context& context, const std::string& path) {
         std::string record = bytes.substr(kHeaderSize + i * kRecordSize, kRecordSize);
         const EventKind* kind = KindOf(record);
         std::string event = Text(record, kEvent);
+        std::string result = Text(record, kResult);
+        int code = 0;
+        if (kind && kind->kind == 9 && std::sscanf(result.c_str(), "Result %d", &code) == 1)
+            result += std::string(" (") + qarn_result_text(code) + ")";
         nlohmann::json entry = {{"time", Text(record, kTime)},
                                 {"kind", kind ? kind->kind : -1},
                                 {"kind_name", kind ? kind->name : "unknown"},
                                 {"event", event},
                                 {"command", Text(record, kName)},
                                 {"terminal", Text(record, kTerminal)},
-                                {"result", Text(record, kResult)}};
+                                {"result", result}};
         records.push_back(entry);
         report.rows.push_back({entry["time"], entry["kind_name"], entry["command"],
                                entry["terminal"], entry["result"]});
