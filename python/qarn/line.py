@@ -82,8 +82,8 @@ class Line:
     command does not succeed (qarn.TimeOut, qarn.LinkError, qarn.TerminalError, ...).
 
     Ctrl-C during a command on the main thread, or an exception raised by a progress function,
-    ends the command at once and is raised from the method; the line stays usable (the device
-    object under it is made anew on the same port). A Line collected without close() is
+    ends the command and is raised from the method; the line stays usable (the device object
+    under it is made anew on the same port, which takes the port's 300 ms close). A Line collected without close() is
     closed then, with a ResourceWarning; collected on another thread it cannot be, and stays
     open."""
 
