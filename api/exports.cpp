@@ -186,6 +186,10 @@ void QARN_CALL ClearRecvStr(int handle) {
     if (device && device->Link) device->Link->ClearStream();
 }
 
+int QARN_CALL PostQuitToOwner(int handle) {
+    return PostQuitToDeviceOwner(static_cast<uint32_t>(handle)) ? 1 : 0;
+}
+
 void QARN_CALL RecvEdition(char* buffer) {
     if (buffer) std::memcpy(buffer, kEdition, 7);
 }

@@ -1,5 +1,7 @@
 #include "device/handles.h"
 
+#include "device/device.h"
+
 #include <mutex>
 #include <unordered_map>
 
@@ -69,6 +71,14 @@ CQARNCommand* FindDevice(uint32_t handle) {
 
 void UnregisterDevice(uint32_t handle) {
     Unregister(devices, handle);
+}
+
+bool PostQuitToDeviceOwner(uint32_t handle) {
+    // Held while posting: a device leaves the registry before its window goes, so the window
+    // of a device found here is alive until the post is done.
+    std::lock_guard<std::mutex> hold(registryLock);
+    auto found = devices.find(handle);
+    return found != devices.end() && platform::PostQuitToOwnerOf(found->second.object->Handle());
 }
 
 uint32_t RegisterCommand(CQARNAction* action) {

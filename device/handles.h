@@ -13,6 +13,9 @@ class CQARNAction;
 uint32_t RegisterDevice(CQARNCommand* device);
 CQARNCommand* FindDevice(uint32_t handle);
 void UnregisterDevice(uint32_t handle);
+// Queues the quit message for the thread that opened the device; callable from any thread.
+// False when the handle is no device's.
+bool PostQuitToDeviceOwner(uint32_t handle);
 
 uint32_t RegisterCommand(CQARNAction* action);
 CQARNAction* FindCommand(uint32_t handle);

@@ -2,9 +2,9 @@
  *
  * One device object per serial line: OpenDevice, ConnectPort, then StartQARNCommand /
  * GetCmdResult / GetSizeOfData / GetData / EndQARNCommand for each command, DisConnectPort and
- * CloseDevice. Every function runs on the thread that opened the device. Handles are 32-bit
- * values; a zero, unknown or stale handle, or a call from a thread other than the device's,
- * gives the function's failure value. */
+ * CloseDevice. Every function but PostQuitToOwner runs on the thread that opened the device.
+ * Handles are 32-bit values; a zero, unknown or stale handle, or a call from a thread other than
+ * the device's, gives the function's failure value. */
 #ifndef QARN_H
 #define QARN_H
 
@@ -61,6 +61,10 @@ QARN_API int QARN_CALL GetCmdResult(int command);
 QARN_API int QARN_CALL GetSizeOfData(int command);
 QARN_API int QARN_CALL GetData(int command, void* buffer, int size);
 QARN_API int QARN_CALL EndQARNCommand(int command);
+/* Queues the quit message for the thread that opened the device, from any thread: a wait of
+ * StartQARNCommand or EndQARNCommand on that thread ends as a quit message ends it. 1 when
+ * posted, 0 for a zero, unknown or stale handle. */
+QARN_API int QARN_CALL PostQuitToOwner(int device);
 
 /* Line monitor. Dumps are "%02x " per byte and a NUL: 3n+1 characters for n bytes.
  * SendFrame sends nothing for a body of fewer than 4 or more than 4 + 65535 bytes.

@@ -84,6 +84,9 @@ bool PumpUntil(const std::function<bool()>& done);
 // many were dispatched, -1 when it took the quit message.
 int PumpMessages(int timeoutMilliseconds);
 void PostQuit(int exitCode);
+// Queues the quit message for the thread that owns the window, as that thread's own PostQuit
+// would; safe from any thread. False when the handle is not a window.
+bool PostQuitToOwnerOf(WindowHandle window);
 // A descriptor that is readable while the calling thread has messages or due timers.
 int MessageDescriptor();
 

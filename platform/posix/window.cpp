@@ -355,7 +355,11 @@ MessageParam SendToWindow(WindowHandle window, unsigned message, MessageParam wP
     return object ? object->Dispatch(message, wParam, lParam) : 0;
 }
 
-bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam, MessageParam lParam) {
+namespace {
+
+// Queues a message on the queue of the window's thread; a null target window makes it a
+// message of the thread itself, as the quit message is.
+bool PostToQueueOf(WindowHandle window, const Message& message) {
     std::shared_ptr<ThreadQueue> queue;
     {
         std::lock_guard<std::mutex> hold(registryLock);
@@ -364,8 +368,18 @@ bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam, Me
         queue = found->second.queue;
     }
     bool fromOwnDispatch = queue == CurrentQueue() && queue->dispatching > 0;
-    queue->Post(Message{window, message, wParam, lParam}, fromOwnDispatch);
+    queue->Post(message, fromOwnDispatch);
     return true;
+}
+
+} // namespace
+
+bool PostToWindow(WindowHandle window, unsigned message, MessageParam wParam, MessageParam lParam) {
+    return PostToQueueOf(window, Message{window, message, wParam, lParam});
+}
+
+bool PostQuitToOwnerOf(WindowHandle window) {
+    return PostToQueueOf(window, Message{0, kMessageQuit, 0, 0});
 }
 
 bool IsWindow(WindowHandle window) {

@@ -407,6 +407,11 @@ void PostQuit(int exitCode) {
     PostQuitMessage(exitCode);
 }
 
+bool PostQuitToOwnerOf(WindowHandle window) {
+    DWORD owner = GetWindowThreadProcessId(ToHwnd(window), nullptr);
+    return owner != 0 && PostThreadMessageA(owner, WM_QUIT, 0, 0) != FALSE;
+}
+
 // Win32 threads wait on their message queue itself; there is no descriptor for it.
 int MessageDescriptor() {
     return -1;

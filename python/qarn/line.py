@@ -6,10 +6,13 @@ import ctypes
 import os
 import struct
 import threading
+import warnings
+import weakref
 from datetime import date, datetime
 from typing import Callable, Iterable, Optional, Sequence, Union
 
 from . import layouts
+from ._interrupt import Stop, ctrl_c_ends
 from ._library import NotifyProc, library
 from .errors import Error, PortError, Refused, WrongReply, WrongThread, error_for, result_name
 from .values import (Card1, Card2, Card3, Card254, CardId, ListCounts, LongRecord, Money,
@@ -25,6 +28,10 @@ Progress = Callable[[int, int], None]
 Key = bytes  # 8 bytes
 AnyRecord = Union[Record, LongRecord]
 AnyCard = Union[Card1, Card2, Card3, Card254]
+
+# The notification callbacks of lines collected where they could not be closed: the library
+# may still call them, so they live as long as the process.
+_KEPT_CALLBACKS: list = []
 
 
 def write_list_file(path: Union[str, os.PathLike], kind: str, numbers: Iterable[int]) -> None:
@@ -72,7 +79,13 @@ class Line:
     A Line belongs to the thread that made it: the library runs its notifications, timer and
     waits on that thread, so every method called from another thread raises qarn.WrongThread.
     Commands run one at a time; each method raises the qarn.Error of its result when the
-    command does not succeed (qarn.TimeOut, qarn.LinkError, qarn.TerminalError, ...)."""
+    command does not succeed (qarn.TimeOut, qarn.LinkError, qarn.TerminalError, ...).
+
+    Ctrl-C during a command on the main thread, or an exception raised by a progress function,
+    ends the command and is raised from the method; the line stays usable (the device object
+    under it is made anew on the same port, which takes the port's 300 ms close). A Line collected without close() is
+    closed then, with a ResourceWarning; collected on another thread it cannot be, and stays
+    open."""
 
     def __init__(self, path: str, baud: int = 9600, parity: str = "E", data_bits: int = 8,
                  stop_bits: float = 1, host: int = 1, wait_time: int = 500,
@@ -86,25 +99,53 @@ class Line:
             raise ValueError("baud must be above 0, data bits 5 to 8, stop bits 1, 1.5 or 2")
         if not 0 <= host <= 0xFFFF:
             raise ValueError(f"host address {host} is out of range")
+        self.path = path
         self._lib = library()
         self._owner = threading.get_ident()
         self._progress: Optional[Progress] = None
         self._sent = self._total = 0
-        self._proc = NotifyProc(self._notified)  # kept: the library calls it
+        self._stop: Optional[Stop] = None
+        # The callback holds the line weakly, so that an unclosed line is collected, and closed,
+        # as soon as it is dropped.
+        line = weakref.ref(self)
+
+        def notified(message: int, _w: int, _device: int, _user: object) -> None:
+            this = line()
+            if this is not None:
+                this._notified(message)
+
+        self._proc = NotifyProc(notified)
         self._window = self._lib.CreateNotifyWindow(self._proc, None)
-        self._device = self._lib.OpenDevice(host, self._window) if self._window else 0
-        if not self._device:
+        self._host = host
+        self._settings: dict[str, object] = {"SetWaitTime": wait_time}
+        stop = {1: "1", 1.5: "1.5", 2: "2"}[stop_bits]
+        self._port = f"{path}:baud={baud},parity={parity},data={data_bits},stop={stop}".encode()
+        self._device = 0
+        if not self._window or not self._open_device():
             self._release()
             raise Error("the device object was not made")
-        self._lib.SetWaitTime(self._device, wait_time)
         if comm_key is not None:
             self.set_comm_key(comm_key)
-        stop = {1: "1", 1.5: "1.5", 2: "2"}[stop_bits]
-        settings = f"{path}:baud={baud},parity={parity},data={data_bits},stop={stop}"
-        if self._lib.ConnectPort(self._device, settings.encode()) != 1:
+        if self._lib.ConnectPort(self._device, self._port) != 1:
             self._release()
             raise PortError(f"cannot open the port {path}")
-        self.path = path
+
+    def _open_device(self) -> bool:
+        self._device = self._lib.OpenDevice(self._host, self._window)
+        for setter, value in self._settings.items():
+            getattr(self._lib, setter)(self._device, value)
+        return bool(self._device)
+
+    def _set(self, setter: str, value: object) -> None:
+        self._settings[setter] = value
+        getattr(self._lib, setter)(self._device, value)
+
+    def _abandon(self) -> None:
+        """Drops the command in progress at once: the device object goes, with its command, and
+        a new one takes the same window, settings and port."""
+        self._lib.CloseDevice(self._device)
+        if not self._open_device() or self._lib.ConnectPort(self._device, self._port) != 1:
+            self._release()
 
     # Lifetime.
     def close(self) -> None:
@@ -120,8 +161,22 @@ class Line:
             self._lib.CloseDevice(self._device)
             self._device = 0
         if getattr(self, "_window", 0):
-            self._lib.DestroyNotifyWindow(self._window)
+            if self._lib.DestroyNotifyWindow(self._window) != 1:
+                _KEPT_CALLBACKS.append(self._proc)  # not this thread's: it may still be called
             self._window = 0
+
+    def __del__(self) -> None:
+        if not getattr(self, "_window", 0):
+            return
+        if threading.get_ident() == self._owner:
+            warnings.warn(f"qarn.Line {self.path!r} was not closed: closed as it is collected",
+                          ResourceWarning, source=self)
+            self._release()
+        else:
+            _KEPT_CALLBACKS.append(self._proc)
+            warnings.warn(f"qarn.Line {self.path!r} was not closed and is collected on another "
+                          "thread than its own, where it cannot be closed: its port stays open",
+                          ResourceWarning, source=self)
 
     def __enter__(self) -> "Line":
         return self
@@ -140,44 +195,49 @@ class Line:
         if not self._device:
             raise Error("the line is closed")
 
-    def _notified(self, message: int, _w: int, _device: int, _user: object) -> None:
-        if message == WM_HDLC_SENT and self._progress and self._total > 0:
+    def _notified(self, message: int) -> None:
+        if message == WM_HDLC_SENT and self._progress and self._total > 0 and self._stop:
             # A retransmission counts too; the last step waits for the command's end.
             self._sent = min(self._sent + 1, self._total - 1)
-            self._progress(self._sent, self._total)
+            try:
+                self._progress(self._sent, self._total)
+            except BaseException as error:  # raised by the command once it has ended
+                self._progress = None
+                self._stop.stop(error)
 
     # Settings.
     def set_wait_time(self, milliseconds: int) -> None:
         self._check()
         if milliseconds <= 0:
             raise ValueError("the wait time must be above 0")
-        self._lib.SetWaitTime(self._device, milliseconds)
+        self._set("SetWaitTime", milliseconds)
 
     def set_comm_key(self, key_text: str) -> None:
         self._check()
         if len(key_text) != 8 or "\0" in key_text:
             raise ValueError("the key text must be 8 characters")
-        self._lib.SetCommKey(self._device, key_text.encode("latin-1"))
+        self._set("SetCommKey", key_text.encode("latin-1"))
 
     def set_host_address(self, address: int) -> None:
         self._check()
         if not 0 <= address <= 0xFFFF:
             raise ValueError(f"host address {address} is out of range")
-        self._lib.SetMyAddress(self._device, address)
+        self._host = address
+        self._set("SetMyAddress", address)
 
     def set_big5_terminals(self, on: bool) -> None:
         """Card names and titles converted between GB2312 (host) and Big5 (terminal)."""
         self._check()
-        self._lib.SetInnerCode(self._device, int(on))
+        self._set("SetInnerCode", int(on))
 
     def set_internal_commands(self, on: bool) -> None:
         """Admits the program download, serial number and inner setting commands."""
         self._check()
-        self._lib.SetInnerCmd(self._device, int(on))
+        self._set("SetInnerCmd", int(on))
 
     def set_logging(self, on: bool) -> None:
         self._check()
-        self._lib.SetAddLog(self._device, int(on))
+        self._set("SetAddLog", int(on))
 
     @property
     def connected(self) -> bool:
@@ -205,19 +265,34 @@ class Line:
             raise ValueError(f"terminal address {terminal} is out of range")
         block = ctypes.create_string_buffer(bytes(params), max(len(params), 1))
         what = f"command 0x{code:02X} to terminal 0x{terminal:04X}"
-        handle = self._lib.StartQARNCommand(self._device, terminal, code,
-                                            block if params else None, 0)
+        stop = self._stop = Stop(self._lib, self._device)
+        result, size, data = 0, 0, ctypes.create_string_buffer(1)
+        handle, released = 0, True
+        with ctrl_c_ends(stop):
+            try:
+                handle = self._lib.StartQARNCommand(self._device, terminal, code,
+                                                    block if params else None, 0)
+                released = not handle
+                if handle and stop.cause is None:
+                    result = self._lib.GetCmdResult(handle)
+                    size = self._lib.GetSizeOfData(handle)
+                    data = ctypes.create_string_buffer(max(size, 1))
+                    if self._lib.GetData(handle, data, size) != 1:
+                        size = 0
+                    released = self._lib.EndQARNCommand(handle) == 0
+            finally:
+                stop.finish()
+                self._stop = None
+            # A wait ended by a quit message leaves the command running; it is dropped here.
+            if not released:
+                self._abandon()
+            if stop.posted:
+                self._lib.PumpMessages(0)  # takes the quit if no wait did
+        if stop.cause is not None:
+            raise stop.cause
         if not handle:
             raise Refused(f"{what} was refused: not admitted, another command is open, or "
                           "its frame cannot be built")
-        try:
-            result = self._lib.GetCmdResult(handle)
-            size = self._lib.GetSizeOfData(handle)
-            data = ctypes.create_string_buffer(max(size, 1))
-            if self._lib.GetData(handle, data, size) != 1:
-                size = 0
-        finally:
-            self._lib.EndQARNCommand(handle)
         if result not in successes:
             raise error_for(result, f"{what}: {result_name(result)} (result {result})")
         return result, data.raw[:size]

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "line_fixture.h"
 
@@ -217,6 +218,37 @@ TEST_F(CommandPath, QuitMessageEndsTheStartWaitAndIsConsumed) {
     ASSERT_NE(handle, 0);
     EXPECT_EQ(GetCmdResult(handle), 10);  // not even transmitted yet
     EXPECT_EQ(EndQARNCommand(handle), 0); // the quit was consumed: this wait runs to the end
+}
+
+TEST_F(CommandPath, QuitPostedFromAnotherThreadEndsTheWaitAndTheDeviceGoesOn) {
+    Open({0x0002}, 1500);
+    dmsim::Faults faults;
+    faults.silent = true;
+    simulator.SetFaults(faults);
+    int posted = -1;
+    int unknown = -1;
+    int opener = device;
+    std::thread other([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        posted = PostQuitToOwner(opener);
+        unknown = PostQuitToOwner(opener + 1) + PostQuitToOwner(0);
+    });
+    auto started = std::chrono::steady_clock::now();
+    int handle = Run(0x0002, 0x13);
+    double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    other.join();
+    EXPECT_EQ(posted, 1);
+    EXPECT_EQ(unknown, 0);
+    ASSERT_NE(handle, 0);
+    EXPECT_LT(waited, 1.0);             // not the 1.5 s wait time
+    EXPECT_EQ(GetCmdResult(handle), 0); // sent, its reply still awaited
+    EXPECT_EQ(EndQARNCommand(handle), 0);
+    simulator.SetFaults(dmsim::Faults());
+    EXPECT_EQ(RunAndEnd(0x0002, 0x16).result, 13);
+    CloseDevice(device);
+    device = 0;
+    EXPECT_EQ(PostQuitToOwner(opener), 0);
 }
 
 TEST_F(CommandPath, CloseDeviceFromANotificationDuringTheWait) {

@@ -3,9 +3,12 @@ result, the thread rule, closing and the layouts against the C header."""
 
 import ctypes
 import datetime as dt
+import gc
 import os
+import signal
 import subprocess
 import threading
+import time
 
 import pytest
 
@@ -151,6 +154,75 @@ def test_closing_frees_the_port_at_once(simulator):
         assert again.search() in (TERMINAL, LONG_TERMINAL)
     with pytest.raises(qarn.Error):
         again.status(TERMINAL)
+
+
+def test_a_line_dropped_unclosed_is_closed_or_kept_callable(simulator):
+    held = open_descriptors(simulator.port)
+    lib = qarn.library()
+    line = qarn.Line(simulator.port, wait_time=300)
+    line.search()
+    window = line._window
+    with pytest.warns(ResourceWarning, match="not closed: closed as it is collected"):
+        del line
+        gc.collect()
+    assert open_descriptors(simulator.port) == held
+    assert lib.DestroyNotifyWindow(window) == 0  # gone: its callback can be called no more
+    with qarn.Line(simulator.port, wait_time=300) as again:
+        assert again.search() in (TERMINAL, LONG_TERMINAL)
+
+    # Made on a thread and dropped on another, a line cannot be closed; its thread still runs
+    # the library, which calls the callback on every frame sent.
+    made, dropped, calls = [], threading.Event(), []
+    def owner():
+        made.append(qarn.Line(simulator.port, wait_time=300))
+        device, window = made[0]._device, made[0]._window
+        dropped.wait()
+        lib.SendFrame(device, b"0002 0001 0000000000000000 16")
+        calls.append(sum(lib.PumpMessages(100) for _ in range(5)))
+        calls.append(lib.CloseDevice(device) + lib.DestroyNotifyWindow(window))
+    worker = threading.Thread(target=owner)
+    worker.start()
+    while not made:
+        time.sleep(0.01)
+    with pytest.warns(ResourceWarning, match="cannot be closed"):
+        made.clear()
+        gc.collect()
+    dropped.set()
+    worker.join()
+    assert calls[0] > 0 and calls[1] == 2
+    assert open_descriptors(simulator.port) == held
+
+
+def test_ctrl_c_and_progress_exceptions_end_the_command_at_once(simulator, tmp_path):
+    class Stop(Exception):
+        pass
+
+    with qarn.Line(simulator.port, wait_time=5000) as line:
+        kill = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+        started = time.monotonic()
+        kill.start()
+        with pytest.raises(KeyboardInterrupt):
+            line.status(9)  # no such terminal: a 5 s wait
+        assert time.monotonic() - started < 1.0
+        assert signal.getsignal(signal.SIGINT) is signal.default_int_handler
+        assert line.status(TERMINAL).time.year >= 2000
+
+        qarn.write_list_file(tmp_path / "white.lst", "white", range(1, 1501))
+        steps = []
+        def interrupt(done, total):
+            steps.append(done)
+            os.kill(os.getpid(), signal.SIGINT)
+        def fail(done, total):
+            steps.append(done)
+            raise Stop(done)
+        with pytest.raises(KeyboardInterrupt):
+            line.download_list(TERMINAL, "white", tmp_path / "white.lst", interrupt)
+        with pytest.raises(Stop):
+            line.download_list(TERMINAL, "white", tmp_path / "white.lst", fail)
+        assert steps == [1, 1]
+        assert len(simulator.state(TERMINAL)["white_list"]) < 1500
+        line.beep(TERMINAL, 2)
+        assert simulator.state(TERMINAL)["last_beep"] == 2
 
 
 def test_layouts_match_the_c_header():

@@ -79,6 +79,9 @@ int QARN_CALL GetData(int command, void* buffer, int size) {
 int QARN_CALL EndQARNCommand(int command) {
     QARN_FORWARD(EndQARNCommand, command);
 }
+int QARN_CALL PostQuitToOwner(int device) {
+    QARN_FORWARD(PostQuitToOwner, device);
+}
 void QARN_CALL SendFrame(int device, const char* hexText) {
     QARN_FORWARD(SendFrame, device, hexText);
 }
