@@ -153,6 +153,10 @@ int QARN_CALL EndQARNCommand(int handle) {
     return EndCommand(static_cast<uint32_t>(handle));
 }
 
+int QARN_CALL CancelQARNCommand(int handle) {
+    return CancelCommand(static_cast<uint32_t>(handle));
+}
+
 void QARN_CALL SendFrame(int handle, const char* hexText) {
     CQARNCommand* device = Device(handle);
     if (!device || !device->Link) return;

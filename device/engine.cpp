@@ -96,6 +96,20 @@ int EndCommand(uint32_t commandHandle) {
     return finished ? 0 : 1;
 }
 
+int CancelCommand(uint32_t commandHandle) {
+    CQARNAction* action = FindCommand(commandHandle);
+    if (!action) return 0;
+    if (action->State != DONE && action->State != RELEASE) {
+        action->Link->Reset();
+        action->SendsLeft = 0;
+        action->ListPending = 0;
+        action->BlockPending = 0;
+        action->State = DONE;
+    }
+    EndCommand(commandHandle);
+    return 1;
+}
+
 void TimerPass(CQARNCommand& device) {
     device.InTimer = 1;
     for (size_t i = 0; i < device.Commands.size(); ++i) {

@@ -26,6 +26,11 @@ bool WaitForCommandDone(uint32_t commandHandle);
 // happened, 1 when a quit message ended the wait.
 int EndCommand(uint32_t commandHandle);
 
+// Ends a command that is still running where it stands (nothing more is sent for it, a partial
+// reply is dropped) and releases it as EndCommand does. 0 for an unknown handle, otherwise 1:
+// the command is released, at once or, when a quit message ended the wait, at the next pass.
+int CancelCommand(uint32_t commandHandle);
+
 void TimerPass(CQARNCommand& device);
 // Arranges the next pass: at once when a record can move on now, at the end of the earliest wait
 // otherwise, never when no record waits for anything.

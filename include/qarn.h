@@ -65,6 +65,11 @@ QARN_API int QARN_CALL EndQARNCommand(int command);
  * StartQARNCommand or EndQARNCommand on that thread ends as a quit message ends it. 1 when
  * posted, 0 for a zero, unknown or stale handle. */
 QARN_API int QARN_CALL PostQuitToOwner(int device);
+/* Ends a command that is still running (after a quit message ended the wait of
+ * StartQARNCommand) where it stands, and releases it: nothing more is sent for it. 1 when it is
+ * released (at the next pass if a quit message ends this call's wait too), 0 for a zero,
+ * unknown or stale handle. */
+QARN_API int QARN_CALL CancelQARNCommand(int command);
 
 /* Line monitor. Dumps are "%02x " per byte and a NUL: 3n+1 characters for n bytes.
  * SendFrame sends nothing for a body of fewer than 4 or more than 4 + 65535 bytes.

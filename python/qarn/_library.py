@@ -32,6 +32,7 @@ _PROTOTYPES = {
     "GetData": (ctypes.c_int, [ctypes.c_int, ctypes.c_void_p, ctypes.c_int]),
     "EndQARNCommand": (ctypes.c_int, [ctypes.c_int]),
     "PostQuitToOwner": (ctypes.c_int, [ctypes.c_int]),
+    "CancelQARNCommand": (ctypes.c_int, [ctypes.c_int]),
     "RecvEdition": (None, [ctypes.c_char_p]),
     "CreateNotifyWindow": (ctypes.c_int, [NotifyProc, ctypes.c_void_p]),
     "DestroyNotifyWindow": (ctypes.c_int, [ctypes.c_int]),

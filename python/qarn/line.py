@@ -82,10 +82,9 @@ class Line:
     command does not succeed (qarn.TimeOut, qarn.LinkError, qarn.TerminalError, ...).
 
     Ctrl-C during a command on the main thread, or an exception raised by a progress function,
-    ends the command and is raised from the method; the line stays usable (the device object
-    under it is made anew on the same port, which takes the port's 300 ms close). A Line collected without close() is
-    closed then, with a ResourceWarning; collected on another thread it cannot be, and stays
-    open."""
+    ends the command where it stands and is raised from the method at once; the line stays
+    usable. A Line collected without close() is closed then, with a ResourceWarning;
+    collected on another thread it cannot be, and stays open."""
 
     def __init__(self, path: str, baud: int = 9600, parity: str = "E", data_bits: int = 8,
                  stop_bits: float = 1, host: int = 1, wait_time: int = 500,
@@ -116,36 +115,22 @@ class Line:
 
         self._proc = NotifyProc(notified)
         self._window = self._lib.CreateNotifyWindow(self._proc, None)
-        self._host = host
-        self._settings: dict[str, object] = {"SetWaitTime": wait_time}
-        stop = {1: "1", 1.5: "1.5", 2: "2"}[stop_bits]
-        self._port = f"{path}:baud={baud},parity={parity},data={data_bits},stop={stop}".encode()
-        self._device = 0
-        if not self._window or not self._open_device():
+        self._device = self._lib.OpenDevice(host, self._window) if self._window else 0
+        if not self._device:
             self._release()
             raise Error("the device object was not made")
+        self._lib.SetWaitTime(self._device, wait_time)
         if comm_key is not None:
             self.set_comm_key(comm_key)
-        if self._lib.ConnectPort(self._device, self._port) != 1:
+        stop = {1: "1", 1.5: "1.5", 2: "2"}[stop_bits]
+        settings = f"{path}:baud={baud},parity={parity},data={data_bits},stop={stop}"
+        if self._lib.ConnectPort(self._device, settings.encode()) != 1:
             self._release()
             raise PortError(f"cannot open the port {path}")
 
-    def _open_device(self) -> bool:
-        self._device = self._lib.OpenDevice(self._host, self._window)
-        for setter, value in self._settings.items():
-            getattr(self._lib, setter)(self._device, value)
-        return bool(self._device)
-
-    def _set(self, setter: str, value: object) -> None:
-        self._settings[setter] = value
-        getattr(self._lib, setter)(self._device, value)
-
-    def _abandon(self) -> None:
-        """Drops the command in progress at once: the device object goes, with its command, and
-        a new one takes the same window, settings and port."""
-        self._lib.CloseDevice(self._device)
-        if not self._open_device() or self._lib.ConnectPort(self._device, self._port) != 1:
-            self._release()
+    def _abandon(self, handle: int) -> None:
+        """Ends the command in progress where it stands and releases it."""
+        self._lib.CancelQARNCommand(handle)
 
     # Lifetime.
     def close(self) -> None:
@@ -210,34 +195,33 @@ class Line:
         self._check()
         if milliseconds <= 0:
             raise ValueError("the wait time must be above 0")
-        self._set("SetWaitTime", milliseconds)
+        self._lib.SetWaitTime(self._device, milliseconds)
 
     def set_comm_key(self, key_text: str) -> None:
         self._check()
         if len(key_text) != 8 or "\0" in key_text:
             raise ValueError("the key text must be 8 characters")
-        self._set("SetCommKey", key_text.encode("latin-1"))
+        self._lib.SetCommKey(self._device, key_text.encode("latin-1"))
 
     def set_host_address(self, address: int) -> None:
         self._check()
         if not 0 <= address <= 0xFFFF:
             raise ValueError(f"host address {address} is out of range")
-        self._host = address
-        self._set("SetMyAddress", address)
+        self._lib.SetMyAddress(self._device, address)
 
     def set_big5_terminals(self, on: bool) -> None:
         """Card names and titles converted between GB2312 (host) and Big5 (terminal)."""
         self._check()
-        self._set("SetInnerCode", int(on))
+        self._lib.SetInnerCode(self._device, int(on))
 
     def set_internal_commands(self, on: bool) -> None:
         """Admits the program download, serial number and inner setting commands."""
         self._check()
-        self._set("SetInnerCmd", int(on))
+        self._lib.SetInnerCmd(self._device, int(on))
 
     def set_logging(self, on: bool) -> None:
         self._check()
-        self._set("SetAddLog", int(on))
+        self._lib.SetAddLog(self._device, int(on))
 
     @property
     def connected(self) -> bool:
@@ -285,7 +269,7 @@ class Line:
                 self._stop = None
             # A wait ended by a quit message leaves the command running; it is dropped here.
             if not released:
-                self._abandon()
+                self._abandon(handle)
             if stop.posted:
                 self._lib.PumpMessages(0)  # takes the quit if no wait did
         if stop.cause is not None:

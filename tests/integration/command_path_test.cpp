@@ -243,7 +243,12 @@ TEST_F(CommandPath, QuitPostedFromAnotherThreadEndsTheWaitAndTheDeviceGoesOn) {
     ASSERT_NE(handle, 0);
     EXPECT_LT(waited, 1.0);             // not the 1.5 s wait time
     EXPECT_EQ(GetCmdResult(handle), 0); // sent, its reply still awaited
-    EXPECT_EQ(EndQARNCommand(handle), 0);
+    // Cancelled where it stands: released at once, not after the rest of its wait.
+    started = std::chrono::steady_clock::now();
+    EXPECT_EQ(CancelQARNCommand(handle), 1);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+              0.5);
+    EXPECT_EQ(CancelQARNCommand(handle), 0); // released
     simulator.SetFaults(dmsim::Faults());
     EXPECT_EQ(RunAndEnd(0x0002, 0x16).result, 13);
     CloseDevice(device);
