@@ -30,6 +30,7 @@ _PROTOTYPES = {
     "GetCmdResult": (ctypes.c_int, [ctypes.c_int]),
     "GetSizeOfData": (ctypes.c_int, [ctypes.c_int]),
     "GetData": (ctypes.c_int, [ctypes.c_int, ctypes.c_void_p, ctypes.c_int]),
+    "GetRecordForm": (ctypes.c_int, [ctypes.c_int]),
     "EndQARNCommand": (ctypes.c_int, [ctypes.c_int]),
     "RecvEdition": (None, [ctypes.c_char_p]),
     "CreateNotifyWindow": (ctypes.c_int, [NotifyProc, ctypes.c_void_p]),

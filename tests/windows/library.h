@@ -32,7 +32,8 @@ namespace wintest {
     X(SetMyAddress, 8, 19, 40)                                                                     \
     X(SetWaitTime, 8, 20, 41)                                                                      \
     X(StartQARNCommand, 20, 21, 42)                                                                \
-    X(GetRtsControl, 4, 43, 44)
+    X(GetRtsControl, 4, 43, 44)                                                                    \
+    X(GetRecordForm, 4, 45, 46)
 
 struct Qarn {
 #define QARN_FIELD(name, bytes, ordinal, decoratedOrdinal) decltype(&::name) name = nullptr;
