@@ -6,7 +6,7 @@ namespace wintest {
 
 namespace {
 
-constexpr int kLastOrdinal = 44;
+constexpr int kLastOrdinal = 46;
 
 // Checks one export and stores its address in slot; false when it is missing.
 template <class Function>
@@ -36,7 +36,7 @@ bool LoadQarn(const char* path, Qarn& qarn, Checks& checks) {
     QARN_EXPORTS(QARN_RESOLVE)
 #undef QARN_RESOLVE
     checks.Expect(GetProcAddress(qarn.module, MAKEINTRESOURCEA(kLastOrdinal + 1)) == nullptr,
-                  "no export beyond ordinal 44");
+                  "no export beyond ordinal 46");
     return complete;
 }
 
