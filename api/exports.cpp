@@ -1,5 +1,6 @@
 // The exported functions: thin entries that find the object behind a handle and forward.
 #include "qarn.h"
+#include "qarn_layouts.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,9 +11,19 @@
 #include "device/device.h"
 #include "device/engine.h"
 #include "device/handles.h"
+#include "protocol/uplink/record_decoders.h"
+#include "protocol/uplink/record_forms.h"
 #include "transport/hdlc.h"
 
 using namespace qarn;
+
+static_assert(kShortRecordForm == QARN_RECORDS_SHORT && kLongRecordForm == QARN_RECORDS_LONG,
+              "record forms as GetRecordForm reports them");
+static_assert(kShortEntrySize == QARN_SHORT_RECORD_ENTRY_SIZE &&
+                  kLongEntrySize == QARN_LONG_RECORD_ENTRY_SIZE &&
+                  sizeof(QarnRecord) == QARN_SHORT_RECORD_ENTRY_SIZE &&
+                  sizeof(QarnLongRecord) == QARN_LONG_RECORD_ENTRY_SIZE,
+              "record entry sizes as the headers give them");
 
 namespace {
 
@@ -147,6 +158,11 @@ int QARN_CALL GetData(int handle, void* buffer, int size) {
     CQARNAction* action = Command(handle);
     if (!action || (size > 0 && buffer == nullptr)) return 0;
     return action->GetData(buffer, size);
+}
+
+int QARN_CALL GetRecordForm(int handle) {
+    CQARNAction* action = Command(handle);
+    return action ? action->DataForm : 0;
 }
 
 int QARN_CALL EndQARNCommand(int handle) {

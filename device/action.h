@@ -57,7 +57,8 @@ class CQARNAction {
     int Pause = 50;
     int TimeOut = 500;
     int FilePos = 0;
-    ByteArray Data; // decoded data (or the search list); its size is the data size
+    ByteArray Data;   // decoded data (or the search list); its size is the data size
+    int DataForm = 0; // the record form of Data when it holds records (RecordForm), else 0
     const uint8_t* Params = nullptr;
     int UserValue = 0;
     ByteArray Frame;

@@ -70,6 +70,15 @@ QARN_API int QARN_CALL PostQuitToOwner(int device);
  * released (at the next pass if a quit message ends this call's wait too), 0 for a zero,
  * unknown or stale handle. */
 QARN_API int QARN_CALL CancelQARNCommand(int command);
+/* The record form of a command's data, decided by the library when the record reply came:
+ * QARN_RECORDS_SHORT, entries of QARN_SHORT_RECORD_ENTRY_SIZE bytes (QarnRecord), or
+ * QARN_RECORDS_LONG, entries of QARN_LONG_RECORD_ENTRY_SIZE bytes (QarnLongRecord); 0 when the
+ * data holds no records. The size alone cannot tell: 120 bytes are 3 short or 2 long records. */
+#define QARN_RECORDS_SHORT 1
+#define QARN_RECORDS_LONG 2
+#define QARN_SHORT_RECORD_ENTRY_SIZE 40
+#define QARN_LONG_RECORD_ENTRY_SIZE 60
+QARN_API int QARN_CALL GetRecordForm(int command);
 
 /* Line monitor. Dumps are "%02x " per byte and a NUL: 3n+1 characters for n bytes.
  * SendFrame sends nothing for a body of fewer than 4 or more than 4 + 65535 bytes.

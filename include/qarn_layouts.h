@@ -4,7 +4,7 @@
  * Every integer is a 32-bit value in the host's byte order; every text is a fixed-width byte
  * array without terminator. Read a reply by copying GetSizeOfData bytes into an array of its
  * layout (memcpy, or GetData straight into the struct); a record reply holds
- * size / sizeof(QarnRecord) or size / sizeof(QarnLongRecord) entries, as its size divides.
+ * size / sizeof(QarnRecord) or size / sizeof(QarnLongRecord) entries, as GetRecordForm tells.
  * Sizes and offsets are fixed by the checks at the end of this file. */
 #ifndef QARN_LAYOUTS_H
 #define QARN_LAYOUTS_H

@@ -70,6 +70,8 @@ class Command {
     // GetCmdResult: the result code (names in qarn_layouts.h, qarn_result_text).
     int result() const { return GetCmdResult(handle_); }
     int size() const { return GetSizeOfData(handle_); }
+    // GetRecordForm: QARN_RECORDS_SHORT or QARN_RECORDS_LONG, 0 when the data holds no records.
+    int record_form() const { return GetRecordForm(handle_); }
 
     std::vector<uint8_t> bytes() const {
         int size = GetSizeOfData(handle_);

@@ -429,13 +429,11 @@ class Device {
         return command->data<Layout>();
     }
 
-    // Short records have the year's high byte (7 or 8) at byte 5, where long records have a
-    // code character; the size alone cannot tell 3 short records from 2 long ones.
+    // The library tells the form: the size alone cannot (3 short records or 2 long are 120 bytes).
     static std::vector<Record> Decode(const Command& command) {
         std::vector<uint8_t> bytes = command.bytes();
         std::vector<Record> records;
-        bool longForm = !bytes.empty() && bytes.size() % sizeof(QarnLongRecord) == 0 &&
-                        (bytes.size() % sizeof(QarnRecord) != 0 || bytes[5] > 8);
+        bool longForm = command.record_form() == QARN_RECORDS_LONG;
         size_t size = longForm ? sizeof(QarnLongRecord) : sizeof(QarnRecord);
         for (size_t at = 0; at + size <= bytes.size(); at += size) {
             if (longForm) {

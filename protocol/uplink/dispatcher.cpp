@@ -12,6 +12,7 @@
 #include "protocol/uplink/card_decoders.h"
 #include "protocol/uplink/property_decoders.h"
 #include "protocol/uplink/record_decoders.h"
+#include "protocol/uplink/record_forms.h"
 #include "transport/hdlc.h"
 
 namespace qarn {
@@ -66,6 +67,7 @@ bool TakeDataBuffer(Reply& reply, size_t size) {
         return false;
     }
     reply.action.Data.assign(size, 0);
+    reply.action.DataForm = kNoRecordForm;
     return true;
 }
 
@@ -147,17 +149,28 @@ void ApplySearchResult(Reply& reply) {
     action.State = WAIT_REPLY;
 }
 
-struct RecordForm {
+struct RecordLayout {
     size_t recordSize;
     size_t entrySize;
     void (*decode)(const uint8_t* record, uint8_t* entry, int terminal);
 };
 
-// Short records are tried first, so a length that both sizes divide (171, ...) reads as short.
-const RecordForm kRecordForms[] = {
-    {kShortRecordSize, kShortEntrySize, DecodeShortRecord},
-    {kLongRecordSize, kLongEntrySize, DecodeLongRecord},
-};
+const RecordLayout& LayoutOf(RecordForm form) {
+    static const RecordLayout kShort = {kShortRecordSize, kShortEntrySize, DecodeShortRecord};
+    static const RecordLayout kLong = {kLongRecordSize, kLongEntrySize, DecodeLongRecord};
+    return form == kLongRecordForm ? kLong : kShort;
+}
+
+// The records a "Recv Record" or "Recv BackupRecord" request asked for: the last byte of its
+// payload, after the key and the command code. The realtime query asks for no number.
+constexpr size_t kRecordCountInFrame = 15;
+
+int RecordsAsked(const CQARNAction& action, int replyCode) {
+    bool ranged = replyCode == 0x10 || replyCode == 0x36;
+    if (!ranged || action.CommandCode != replyCode || action.Frame.size() <= kRecordCountInFrame)
+        return kCountNotAsked;
+    return action.Frame[kRecordCountInFrame];
+}
 
 void ApplyRecordRule(Reply& reply) {
     CQARNAction& action = reply.action;
@@ -166,19 +179,22 @@ void ApplyRecordRule(Reply& reply) {
         action.Result = kResultNoRecords;
         return;
     }
-    for (const RecordForm& form : kRecordForms) {
-        if (reply.size % form.recordSize != 0) continue;
-        size_t count = reply.size / form.recordSize;
-        if (!TakeDataBuffer(reply, count * form.entrySize)) return;
-        for (size_t i = 0; i < count; ++i)
-            form.decode(reply.payload + i * form.recordSize,
-                        action.Data.data() + i * form.entrySize, reply.terminal);
-        action.Outcome = kOutcomeSuccess;
-        action.Result = kResultDataReady;
+    RecordForm form =
+        ChooseRecordForm(reply.payload, reply.size, RecordsAsked(action, action.Code));
+    if (form == kNoRecordForm) {
+        action.Outcome = kOutcomeFailure;
+        action.Result = kResultWrongReply;
         return;
     }
-    action.Outcome = kOutcomeFailure;
-    action.Result = kResultWrongReply;
+    const RecordLayout& layout = LayoutOf(form);
+    size_t count = reply.size / layout.recordSize;
+    if (!TakeDataBuffer(reply, count * layout.entrySize)) return;
+    for (size_t i = 0; i < count; ++i)
+        layout.decode(reply.payload + i * layout.recordSize,
+                      action.Data.data() + i * layout.entrySize, reply.terminal);
+    action.DataForm = form;
+    action.Outcome = kOutcomeSuccess;
+    action.Result = kResultDataReady;
 }
 
 struct CardLayout {

@@ -6,13 +6,6 @@ namespace qarn {
 
 const char kCodeCharacters[65] = " 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ_abcdefghijklmnopqrstuvwxyz";
 
-namespace {
-
-// Packed month, day, hour, minute, second and two flags of bytes 5-8 of both record forms.
-struct TimeStamp {
-    int month, day, hour, minute, second, flagA, flagB;
-};
-
 TimeStamp UnpackTimeStamp(const uint8_t* at) {
     TimeStamp stamp;
     stamp.month = at[0] >> 4;
@@ -24,6 +17,8 @@ TimeStamp UnpackTimeStamp(const uint8_t* at) {
     stamp.flagB = (at[3] >> 4) & 1;
     return stamp;
 }
+
+namespace {
 
 int32_t SignMagnitude(uint32_t word, int bits) {
     uint32_t sign = 1u << (bits - 1);
@@ -76,13 +71,13 @@ void PutStampAndTerminal(uint8_t* entry, size_t offset, uint8_t year, const Time
 } // namespace
 
 void DecodeShortRecord(const uint8_t* record, uint8_t* entry, int terminal) {
-    TimeStamp stamp = UnpackTimeStamp(record + 5);
+    TimeStamp stamp = UnpackTimeStamp(record + kTimeStampOffset);
     PutHostInt32(entry, 0, static_cast<int32_t>(GetBigEndian32(record)));
     PutStampAndTerminal(entry, 4, record[4], stamp, terminal);
 }
 
 void DecodeLongRecord(const uint8_t* record, uint8_t* entry, int terminal) {
-    TimeStamp stamp = UnpackTimeStamp(record + 5);
+    TimeStamp stamp = UnpackTimeStamp(record + kTimeStampOffset);
     UnpackRecordCodeClosedUp(record, reinterpret_cast<char*>(entry));
     entry[7] = 0;
     PutHostInt32(entry, 8, GetSignMagnitude24(record + 9));

@@ -19,6 +19,15 @@ constexpr int kYearBase = 2000;
 // The 64 characters a packed record code indexes; index 0 is the space.
 extern const char kCodeCharacters[65];
 
+// Where both record forms keep their packed time stamp.
+constexpr size_t kTimeStampOffset = 5;
+
+// Packed month, day, hour, minute, second and two flags of bytes 5-8 of both record forms.
+struct TimeStamp {
+    int month, day, hour, minute, second, flagA, flagB;
+};
+TimeStamp UnpackTimeStamp(const uint8_t* at);
+
 // Sign in the top bit, magnitude in the remaining 23 or 31 bits; a negative zero gives 0.
 int32_t GetSignMagnitude24(const uint8_t* at);
 int32_t GetSignMagnitude32(const uint8_t* at);

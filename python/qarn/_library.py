@@ -30,6 +30,7 @@ _PROTOTYPES = {
     "GetCmdResult": (ctypes.c_int, [ctypes.c_int]),
     "GetSizeOfData": (ctypes.c_int, [ctypes.c_int]),
     "GetData": (ctypes.c_int, [ctypes.c_int, ctypes.c_void_p, ctypes.c_int]),
+    "GetRecordForm": (ctypes.c_int, [ctypes.c_int]),
     "EndQARNCommand": (ctypes.c_int, [ctypes.c_int]),
     "PostQuitToOwner": (ctypes.c_int, [ctypes.c_int]),
     "CancelQARNCommand": (ctypes.c_int, [ctypes.c_int]),

@@ -23,6 +23,7 @@ TRANSMITTED, ACKNOWLEDGED, DATA_READY, NO_RECORDS, TIMEOUT = 0, 8, 13, 14, 5
 WM_HDLC_SENT = 0x0D65
 LIST_WHITE, LIST_BLACK = 0xBB, 0xAA
 RECORDS_PER_REQUEST = 32
+RECORDS_LONG = 2  # GetRecordForm
 
 Progress = Callable[[int, int], None]
 Key = bytes  # 8 bytes
@@ -57,13 +58,9 @@ def _key_text(key: Key) -> bytes:
     return bytes(key).hex().upper().encode()
 
 
-def _records(data: bytes) -> list[AnyRecord]:
-    # Short records hold the year's high byte (7 or 8) at byte 5, long ones a code character;
-    # the size alone cannot tell 3 short records from 2 long ones.
-    long_size, short_size = ctypes.sizeof(layouts.QarnLongRecord), ctypes.sizeof(layouts.QarnRecord)
-    is_long = bool(data) and len(data) % long_size == 0 and (len(data) % short_size != 0
-                                                             or data[5] > 8)
-    layout, kind = ((layouts.QarnLongRecord, LongRecord) if is_long
+def _records(data: bytes, form: int) -> list[AnyRecord]:
+    # The library's GetRecordForm tells the form: 3 short records or 2 long are both 120 bytes.
+    layout, kind = ((layouts.QarnLongRecord, LongRecord) if form == RECORDS_LONG
                     else (layouts.QarnRecord, Record))
     size = ctypes.sizeof(layout)
     return [from_layout(kind, layout.from_bytes(data, at))
@@ -243,14 +240,14 @@ class Line:
         return self._run(terminal, code, params, successes)[1]
 
     def _run(self, terminal: int, code: int, params: bytes,
-             successes: Sequence[int]) -> tuple[int, bytes]:
+             successes: Sequence[int]) -> tuple[int, bytes, int]:
         self._check()
         if not 0 <= terminal <= 0xFFFF:
             raise ValueError(f"terminal address {terminal} is out of range")
         block = ctypes.create_string_buffer(bytes(params), max(len(params), 1))
         what = f"command 0x{code:02X} to terminal 0x{terminal:04X}"
         stop = self._stop = Stop(self._lib, self._device)
-        result, size, data = 0, 0, ctypes.create_string_buffer(1)
+        result, size, data, form = 0, 0, ctypes.create_string_buffer(1), 0
         handle, released = 0, True
         with ctrl_c_ends(stop):
             try:
@@ -263,6 +260,7 @@ class Line:
                     data = ctypes.create_string_buffer(max(size, 1))
                     if self._lib.GetData(handle, data, size) != 1:
                         size = 0
+                    form = self._lib.GetRecordForm(handle)
                     released = self._lib.EndQARNCommand(handle) == 0
             finally:
                 stop.finish()
@@ -279,7 +277,7 @@ class Line:
                           "its frame cannot be built")
         if result not in successes:
             raise error_for(result, f"{what}: {result_name(result)} (result {result})")
-        return result, data.raw[:size]
+        return result, data.raw[:size], form
 
     def _ack(self, terminal: int, code: int, params: bytes = b"") -> None:
         self._run(terminal, code, params, (ACKNOWLEDGED,))
@@ -328,7 +326,8 @@ class Line:
         return self._records(terminal, 0x06, bytes(layouts.QarnValue(count)))
 
     def _records(self, terminal: int, code: int, params: bytes) -> list[AnyRecord]:
-        return _records(self._run(terminal, code, params, (DATA_READY, NO_RECORDS))[1])
+        _, data, form = self._run(terminal, code, params, (DATA_READY, NO_RECORDS))
+        return _records(data, form)
 
     def records(self, terminal: int, range: Optional[RecordRange] = None) -> list[AnyRecord]:
         """Every record of the range (all records, by record_range(), without one), asked

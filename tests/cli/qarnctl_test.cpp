@@ -186,10 +186,12 @@ TEST_F(Qarnctl, RecordsAreCollectedInOrderIntoJsonAndCsv) {
         dmsim::Record record;
         record.code = "AB12345";
         record.value24 = -42;
-        t.records = {record, record};
+        t.records.assign(9, record); // 171 payload bytes, as 19 short records make
     });
     Outcome longForm = Run({"records", "3"});
     EXPECT_EQ(longForm.json["form"], "long");
+    ASSERT_EQ(longForm.json["records"].size(), 9u);
+    EXPECT_EQ(longForm.json["records"][8]["time"], "2005-01-01T00:00:00");
     EXPECT_EQ(longForm.json["records"][1]["code"], "AB12345");
     EXPECT_EQ(longForm.json["records"][1]["value24"], -42);
 }

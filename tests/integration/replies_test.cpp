@@ -72,6 +72,26 @@ Expected& StampAndTerminal(Expected& entry, size_t at, const dmsim::Record& reco
         .Int(at + 32, terminal);
 }
 
+// Record i of a set with valid time stamps, every field varying.
+dmsim::Record VariedRecord(int i) {
+    dmsim::Record record;
+    record.identifier = static_cast<uint32_t>(100000 + 7919 * i);
+    record.code = std::string{char('a' + i % 26), char('A' + i % 26)} + "12345";
+    record.year = 2001 + i % 30;
+    record.month = 1 + i % 12;
+    record.day = 1 + (3 * i) % 28;
+    record.hour = (5 * i) % 24;
+    record.minute = (7 * i) % 60;
+    record.second = (11 * i) % 60;
+    record.flagA = i % 2 == 1;
+    record.flagB = i % 3 == 0;
+    record.value24 = (i % 2 ? -1 : 1) * (1000 * i + 17);
+    record.value32 = (i % 3 ? 1 : -1) * (100000 * i + 3);
+    record.value16 = static_cast<uint16_t>(60000 - 13 * i);
+    record.value8 = static_cast<uint8_t>(200 - i);
+    return record;
+}
+
 Bytes Reply(uint8_t code, const Bytes& payload) {
     Bytes reply(payload.size() + 1, code);
     std::copy(payload.begin(), payload.end(), reply.begin() + 1);
@@ -168,6 +188,96 @@ TEST_F(Replies, NineteenShortRecordsFillNineteenEntries) {
     outcome = RunAndEnd(kTerminal, 0x10, beyond);
     EXPECT_EQ(outcome.result, 14);
     EXPECT_TRUE(outcome.data.empty());
+}
+
+// 9, 18 and 41 long records: 171 and 342 payload bytes divide by 9 as well, yet stay long records,
+// told by the count asked for where it is below the short reading's, else by the time stamps
+// (always so for the realtime query, which asks for no count). Short records stay short.
+TEST_F(Replies, LongRecordsStayLongWhereNineDividesTheirLength) {
+    Open();
+    auto longEntry = [](const dmsim::Record& record) {
+        Expected entry(kLongEntry);
+        entry.Text(0, record.code).Int(8, record.value24).Int(12, record.value32);
+        return StampAndTerminal(entry.Int(16, record.value16).Int(20, record.value8), 24, record,
+                                kTerminal);
+    };
+    // Asks for the records `batch` at a time; every reply must hold long records.
+    auto collect = [this](int code, int count, int batch) {
+        Bytes all;
+        for (int first = 0; first < count; first += batch) {
+            int range[2] = {first, batch};
+            int handle = Run(kTerminal, code, range);
+            EXPECT_EQ(GetCmdResult(handle), 13);
+            EXPECT_EQ(GetRecordForm(handle), QARN_RECORDS_LONG) << count << " by " << batch;
+            Bytes data = ReadData(handle);
+            all.insert(all.end(), data.begin(), data.end());
+            EndQARNCommand(handle);
+        }
+        return all;
+    };
+    for (int count : {9, 18, 41}) {
+        SCOPED_TRACE(count);
+        std::vector<dmsim::Record> records;
+        for (int i = 0; i < count; ++i)
+            records.push_back(VariedRecord(i));
+        Change([&](dmsim::Terminal& terminal) {
+            terminal.longRecords = true;
+            terminal.records = terminal.backupRecords = terminal.realtimeRecords = records;
+        });
+        int all[1] = {0};
+        int realtime = Run(kTerminal, 0x06, all);
+        EXPECT_EQ(GetRecordForm(realtime), QARN_RECORDS_LONG);
+        Bytes realtimeData = ReadData(realtime);
+        EndQARNCommand(realtime);
+        for (const Bytes& data :
+             {collect(0x10, count, count), collect(0x36, count, 32), realtimeData}) {
+            ASSERT_EQ(data.size(), static_cast<size_t>(count) * kLongEntry);
+            for (size_t i = 0; i < records.size(); ++i) {
+                Expected entry = longEntry(records[i]);
+                ASSERT_EQ(entry.Show(Entry(data, i, kLongEntry)), entry.Show()) << "record " << i;
+            }
+        }
+    }
+
+    // Time stamps that tell nothing (a clock never set): the count asked for still tells.
+    std::vector<dmsim::Record> unset(9, VariedRecord(1));
+    for (dmsim::Record& record : unset)
+        record.month = 0;
+    Change([&](dmsim::Terminal& terminal) { terminal.records = unset; });
+    Bytes data = collect(0x10, 9, 9);
+    ASSERT_EQ(data.size(), 9 * kLongEntry);
+    Expected entry = longEntry(unset[8]);
+    EXPECT_EQ(entry.Show(Entry(data, 8, kLongEntry)), entry.Show());
+
+    std::vector<dmsim::Record> shortRecords;
+    for (int i = 0; i < 19; ++i)
+        shortRecords.push_back(VariedRecord(i));
+    Change([&](dmsim::Terminal& terminal) {
+        terminal.longRecords = false;
+        terminal.records = shortRecords;
+    });
+    int range[2] = {0, 32};
+    int handle = Run(kTerminal, 0x10, range);
+    EXPECT_EQ(GetRecordForm(handle), QARN_RECORDS_SHORT);
+    data = ReadData(handle);
+    EndQARNCommand(handle);
+    ASSERT_EQ(data.size(), 19 * kShortEntry);
+    for (size_t i = 0; i < shortRecords.size(); ++i) {
+        Expected entry(kShortEntry);
+        StampAndTerminal(entry.Int(0, shortRecords[i].identifier), 4, shortRecords[i], kTerminal);
+        EXPECT_EQ(entry.Show(Entry(data, i, kShortEntry)), entry.Show()) << "record " << i;
+    }
+    // No records, other data, and a released handle: no form.
+    int beyond[2] = {40, 5};
+    handle = Run(kTerminal, 0x10, beyond);
+    EXPECT_EQ(GetCmdResult(handle), 14);
+    EXPECT_EQ(GetRecordForm(handle), 0);
+    EndQARNCommand(handle);
+    EXPECT_EQ(GetRecordForm(handle), 0);
+    handle = Run(kTerminal, 0x16);
+    EXPECT_EQ(GetCmdResult(handle), 13);
+    EXPECT_EQ(GetRecordForm(handle), 0);
+    EndQARNCommand(handle);
 }
 
 TEST_F(Replies, LongRecordsKeepSignsAndCloseUpTheirCodes) {

@@ -109,10 +109,10 @@ TEST_F(TypedApi, TypedValuesMatchTheTerminals) {
     EXPECT_EQ(system.line_speed, 9600);
     EXPECT_EQ(qarn::text(system.text1), "DM-SIM    ");
 
-    // 70 records take three requests; the long form is told from the short one by content
-    // even where the sizes agree (3 short records or 2 long ones are both 120 bytes).
+    // 70 records take three requests, 41 long ones two: 32 (1,920 bytes of data, 48 short
+    // entries' worth), then 9 whose 171 payload bytes 19 short records would make as well.
     Seed(kTerminal, 70, false);
-    Seed(kLongTerminal, 70, true);
+    Seed(kLongTerminal, 41, true);
     qarn::RecordRange range = device.record_range(kTerminal).value();
     EXPECT_EQ(range.first, 0);
     EXPECT_EQ(range.count, 70);
@@ -121,7 +121,7 @@ TEST_F(TypedApi, TypedValuesMatchTheTerminals) {
     std::vector<qarn::Record> three = device.records(kTerminal, {67, 10}).value();
     ASSERT_EQ(three.size(), 3u);
     EXPECT_EQ(static_cast<uint32_t>(three[0].identifier), State().records[67].identifier);
-    EXPECT_EQ(device.records(kLongTerminal, {68, 2}).value().size(), 2u);
+    EXPECT_EQ(device.records(kLongTerminal, {39, 10}).value().size(), 2u);
     EXPECT_TRUE(device.records(kTerminal, {500, 5}).value().empty());
 
     // A white list with its progress, then the counters.

@@ -53,9 +53,10 @@ class Dispatcher : public ::testing::Test {
 
 TEST_F(Dispatcher, RecordRuleOnPayloadLength) {
     const struct {
-        int code, length, result, outcome, dataSize;
-    } cases[] = {{0x10, 171, 13, 8, 19 * 40}, {0x10, 38, 13, 8, 2 * 60}, {0x10, 40, 12, 9, 0},
-                 {0x10, 0, 14, 9, 0},         {0x07, 9, 13, 8, 40},      {0x36, 19, 13, 8, 60}};
+        int code, length, result, outcome, dataSize, form;
+    } cases[] = {{0x10, 171, 13, 8, 19 * 40, 1}, {0x10, 38, 13, 8, 2 * 60, 2},
+                 {0x10, 40, 12, 9, 0, 0},        {0x10, 0, 14, 9, 0, 0},
+                 {0x07, 9, 13, 8, 40, 1},        {0x36, 19, 13, 8, 60, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
         action = CQARNAction();
@@ -64,6 +65,7 @@ TEST_F(Dispatcher, RecordRuleOnPayloadLength) {
             PutBigEndian32(&payload[i], 100 + i / 9);
         Decode(c.code, payload);
         Expect(c.result, c.outcome, c.dataSize);
+        EXPECT_EQ(action.DataForm, c.form);
         EXPECT_EQ(action.State, PAUSE);
         EXPECT_EQ(action.Code, c.code);
     }

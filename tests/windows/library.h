@@ -33,7 +33,9 @@ namespace wintest {
     X(SetWaitTime, 8, 20, 41)                                                                      \
     X(StartQARNCommand, 20, 21, 42)                                                                \
     X(GetRtsControl, 4, 43, 44)                                                                    \
-    X(PostQuitToOwner, 4, 45, 46)
+    X(GetRecordForm, 4, 45, 46)                                                                    \
+    X(PostQuitToOwner, 4, 47, 48)                                                                  \
+    X(CancelQARNCommand, 4, 49, 50)
 
 struct Qarn {
 #define QARN_FIELD(name, bytes, ordinal, decoratedOrdinal) decltype(&::name) name = nullptr;

@@ -8,6 +8,7 @@
 #include "arguments.h"
 #include "context.h"
 #include "progress.h"
+#include "qarn.h"
 #include "qarn_layouts.h"
 
 namespace qarnctl {
@@ -27,16 +28,11 @@ struct RecordOptions {
 
 enum class Form { kUnknown, kShort, kLong };
 
-// The entries' form from the data size; records of both sizes fit some sizes (120, 240, ...),
-// which then keep the form already seen, else count as short.
-Form FormOf(size_t size, int asked, Form seen) {
-    bool isShort = size % sizeof(QarnRecord) == 0;
-    bool isLong = size % sizeof(QarnLongRecord) == 0;
-    if (size == asked * sizeof(QarnRecord)) return Form::kShort;
-    if (size == asked * sizeof(QarnLongRecord)) return Form::kLong;
-    if (isShort && isLong && seen != Form::kUnknown) return seen;
-    if (isShort) return Form::kShort;
-    return isLong ? Form::kLong : Form::kUnknown;
+// The entries' form as the library decided it: the size alone cannot tell (120 bytes are 3 short
+// records or 2 long ones).
+Form FormOf(int recordForm) {
+    if (recordForm == QARN_RECORDS_SHORT) return Form::kShort;
+    return recordForm == QARN_RECORDS_LONG ? Form::kLong : Form::kUnknown;
 }
 
 std::string Flags(int flagA, int flagB) {
@@ -185,7 +181,7 @@ int Collect(Context& context, const RecordOptions& options) {
             QarnRecordRequest batch = {found.first + collected, asked};
             last = context.Line().Run(terminal, kRecords, &batch);
             if (last.result != QARN_RESULT_DATA_READY) break;
-            form = FormOf(last.data.size(), asked, form);
+            form = FormOf(last.recordForm);
             int got = form == Form::kUnknown ? 0 : AddEntries(out, form, batch.first, last.data);
             if (got == 0) {
                 last.result = QARN_RESULT_WRONG_REPLY;

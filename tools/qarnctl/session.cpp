@@ -89,6 +89,7 @@ CommandReply Session::Run(int terminal, int code, void* params) {
     int size = GetSizeOfData(command);
     reply.data.resize(static_cast<size_t>(size > 0 ? size : 0));
     GetData(command, reply.data.data(), static_cast<int>(reply.data.size()));
+    reply.recordForm = GetRecordForm(command);
     EndQARNCommand(command);
     return reply;
 }

@@ -27,6 +27,7 @@ struct CommandReply {
     bool started = false; // false: the library refused the command and sent nothing
     int result = -1;
     std::vector<uint8_t> data;
+    int recordForm = 0; // GetRecordForm: QARN_RECORDS_SHORT, QARN_RECORDS_LONG or 0
 };
 
 class Session {

@@ -45,6 +45,9 @@ int QARN_CALL IsConnect(int device) {
 int QARN_CALL GetRtsControl(int device) {
     QARN_FORWARD(GetRtsControl, device);
 }
+int QARN_CALL GetRecordForm(int command) {
+    QARN_FORWARD(GetRecordForm, command);
+}
 int QARN_CALL SetMyAddress(int device, int hostAddress) {
     QARN_FORWARD(SetMyAddress, device, hostAddress);
 }
