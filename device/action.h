@@ -57,8 +57,9 @@ class CQARNAction {
     int Pause = 50;
     int TimeOut = 500;
     int FilePos = 0;
-    ByteArray Data;   // decoded data (or the search list); its size is the data size
-    int DataForm = 0; // the record form of Data when it holds records (RecordForm), else 0
+    ByteArray FileCopy; // a download's file, read whole when the command started
+    ByteArray Data;     // decoded data (or the search list); its size is the data size
+    int DataForm = 0;   // the record form of Data when it holds records (RecordForm), else 0
     const uint8_t* Params = nullptr;
     int UserValue = 0;
     ByteArray Frame;

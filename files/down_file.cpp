@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 
 #include "platform/file.h"
 
@@ -10,36 +9,30 @@ namespace qarn {
 
 namespace {
 
-constexpr int kPageSize = 256;
-constexpr int64_t kMostPages = 65536; // page numbers are 16 bits
-constexpr int kListEntrySize = 5;
-constexpr int64_t kFirstListChunk = 1 + 640 * kListEntrySize; // the marker and 640 entries
-constexpr int64_t kLaterListChunk = 704 * kListEntrySize;
+constexpr size_t kPageSize = 256;
+constexpr size_t kMostPages = 65536;                         // page numbers are 16 bits
+constexpr size_t kFirstListChunk = 1 + 640 * kListEntrySize; // the marker and 640 entries
+constexpr size_t kLaterListChunk = 704 * kListEntrySize;
+constexpr uint8_t kWhiteMarker = 0xBB;
+constexpr uint8_t kBlackMarker = 0xAA;
+constexpr uint64_t kMostCardNumber = 0xFFFFFFFF;
 
-// Opens a download file for one reader call; false when it cannot be opened, or is too long
-// for the 32-bit positions the readers return.
-bool OpenDownloadFile(platform::File& file, const char* path, int64_t& size) {
+bool ReadWhole(const char* path, ByteArray& copy) {
+    platform::File file;
     if (!path || !file.Open(path, platform::File::kRead)) return false;
-    size = file.Size();
-    return size >= 0 && size <= std::numeric_limits<int>::max();
+    int64_t size = file.Size();
+    if (size < 0 || static_cast<uint64_t>(size) > kMostDownloadBytes) return false;
+    copy.resize(static_cast<size_t>(size));
+    return file.ReadAt(0, copy.data(), copy.size()) == size;
 }
 
-// Reads a file byte by byte through a buffer, so a program file is read once per call.
+// Reads a copy byte by byte from an offset.
 class ByteSource {
   public:
-    ByteSource(const platform::File& file, int64_t offset) : file_(file), offset_(offset) {}
+    ByteSource(const ByteArray& file, size_t offset) : file_(file), offset_(offset) {}
 
-    // The next byte, or -1 at the end of the file or on a read error (Failed tells which).
-    int Next() {
-        if (offset_ - bufferStart_ >= filled_) {
-            bufferStart_ = offset_;
-            int64_t got = file_.ReadAt(offset_, buffer_, sizeof buffer_);
-            failed_ = got < 0;
-            filled_ = std::max<int64_t>(got, 0);
-            if (filled_ == 0) return -1;
-        }
-        return buffer_[offset_++ - bufferStart_];
-    }
+    // The next byte, or -1 at the end.
+    int Next() { return offset_ < file_.size() ? file_[offset_++] : -1; }
 
     // Moves past the next ':'; false if there is none.
     bool SkipToColon() {
@@ -48,16 +41,11 @@ class ByteSource {
         return false;
     }
 
-    int64_t Offset() const { return offset_; }
-    bool Failed() const { return failed_; }
+    size_t Offset() const { return offset_; }
 
   private:
-    const platform::File& file_;
-    int64_t offset_;
-    int64_t bufferStart_ = 0;
-    int64_t filled_ = 0;
-    bool failed_ = false;
-    uint8_t buffer_[4096];
+    const ByteArray& file_;
+    size_t offset_;
 };
 
 int HexValue(int c) {
@@ -95,35 +83,74 @@ bool ParseHexRecord(ByteSource& source, ByteArray& output) {
     return ReadHexByte(source) >= 0;
 }
 
-// Counts the ':' characters of the whole file; -1 on a read error.
-int64_t CountColons(const platform::File& file) {
+// Every record, the end record included, whole and in hexadecimal; at least one.
+bool IsProgramFile(const ByteArray& file) {
     ByteSource source(file, 0);
-    int64_t colons = 0;
-    while (source.SkipToColon())
-        ++colons;
-    return source.Failed() ? -1 : colons;
+    ByteArray record;
+    bool any = false;
+    for (; source.SkipToColon(); any = true) {
+        record.clear();
+        if (!ParseHexRecord(source, record)) return false;
+    }
+    return any;
+}
+
+bool IsListFile(const ByteArray& file) {
+    if (file.empty() || (file.size() - 1) % kListEntrySize != 0) return false;
+    size_t capacity = file[0] == kWhiteMarker   ? kWhiteListCapacity
+                      : file[0] == kBlackMarker ? kBlackListCapacity
+                                                : 0;
+    if ((file.size() - 1) / kListEntrySize > capacity) return false;
+    for (size_t at = 1; at < file.size(); at += kListEntrySize)
+        if (ListNumber(&file[at]) > kMostCardNumber) return false;
+    return true;
+}
+
+bool Fits(const ByteArray& file, DownloadKind kind) {
+    switch (kind) {
+    case DownloadKind::kList:
+        return IsListFile(file);
+    case DownloadKind::kProgram:
+        return IsProgramFile(file);
+    case DownloadKind::kPages:
+        return file.size() <= kMostPages * kPageSize;
+    }
+    return false;
 }
 
 } // namespace
 
-int CDownFile::ReadHexRecords(const char* path, ByteArray& output, int position) {
+uint64_t ListNumber(const uint8_t* entry) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < kListEntrySize; ++i)
+        value = value * 100 + (entry[i] >> 4) * 10 + (entry[i] & 0x0F);
+    return value;
+}
+
+bool CDownFile::Load(const char* path, DownloadKind kind, ByteArray& copy) {
+    if (ReadWhole(path, copy) && Fits(copy, kind)) return true;
+    copy.clear();
+    copy.shrink_to_fit();
+    return false;
+}
+
+int CDownFile::ReadHexRecords(const ByteArray& file, ByteArray& output, int position) {
     output.clear();
-    platform::File file;
-    int64_t size;
-    if (position < 0 || !OpenDownloadFile(file, path, size)) return 0;
+    if (position < 0) return 0;
     if (position == 0) {
-        int64_t colons = CountColons(file);
-        if (colons < 0) return 0;
-        m_nHexLeft = static_cast<int>(colons - 1);
+        ByteSource counter(file, 0);
+        int colons = 0;
+        while (counter.SkipToColon())
+            ++colons;
+        m_nHexLeft = colons - 1;
     }
     if (m_nHexLeft == 0) return -1;
     if (m_nHexLeft < 0) return 0; // no record in the file at all
 
-    ByteSource source(file, position);
+    ByteSource source(file, static_cast<size_t>(position));
     int taken = 0;
     while (static_cast<int>(output.size()) <= m_nMaxChunk) {
         --m_nHexLeft;
-        // A counted record that is missing (the file changed since position 0) or malformed.
         if (!source.SkipToColon() || !ParseHexRecord(source, output)) {
             output.clear();
             return 0;
@@ -134,40 +161,32 @@ int CDownFile::ReadHexRecords(const char* path, ByteArray& output, int position)
     return position;
 }
 
-int CDownFile::ReadPages(const char* path, ByteArray& output, int position) {
+int CDownFile::ReadPages(const ByteArray& file, ByteArray& output, int position) {
     output.clear();
-    platform::File file;
-    int64_t size;
-    if (position < 0 || !OpenDownloadFile(file, path, size)) return 0;
-    if (size > kMostPages * kPageSize) return 0;
-    if (position >= size) return -1;
-    while (position < size && static_cast<int>(output.size()) <= m_nMaxChunk) {
-        AppendBigEndian16(output, static_cast<uint32_t>(position / kPageSize));
-        size_t at = output.size();
-        output.resize(at + kPageSize, 0x00);
-        if (file.ReadAt(position, output.data() + at, kPageSize) < 0) {
-            output.clear();
-            return 0;
-        }
-        position += kPageSize;
+    if (position < 0 || file.size() > kMostPages * kPageSize) return 0;
+    size_t at = static_cast<size_t>(position);
+    if (at >= file.size()) return -1;
+    while (at < file.size() && static_cast<int>(output.size()) <= m_nMaxChunk) {
+        AppendBigEndian16(output, static_cast<uint32_t>(at / kPageSize));
+        size_t end = std::min(file.size(), at + kPageSize);
+        output.insert(output.end(), file.begin() + static_cast<std::ptrdiff_t>(at),
+                      file.begin() + static_cast<std::ptrdiff_t>(end));
+        output.resize(output.size() + (at + kPageSize - end), 0x00);
+        at += kPageSize;
     }
-    return position;
+    return static_cast<int>(at);
 }
 
-int CDownFile::ReadListChunk(const char* path, ByteArray& output, int position) {
+int CDownFile::ReadListChunk(const ByteArray& file, ByteArray& output, int position) {
     output.clear();
-    platform::File file;
-    int64_t size;
-    if (position < 0 || !OpenDownloadFile(file, path, size)) return 0;
-    if (position >= size) return -1;
-    if ((size - 1) % kListEntrySize != 0) return 0;
-    int64_t take = std::min(position == 0 ? kFirstListChunk : kLaterListChunk, size - position);
-    output.resize(static_cast<size_t>(take));
-    if (file.ReadAt(position, output.data(), output.size()) != take) {
-        output.clear();
-        return 0;
-    }
-    return static_cast<int>(position + take);
+    if (position < 0) return 0;
+    size_t at = static_cast<size_t>(position);
+    if (at >= file.size()) return -1;
+    if ((file.size() - 1) % kListEntrySize != 0) return 0;
+    size_t take = std::min(at == 0 ? kFirstListChunk : kLaterListChunk, file.size() - at);
+    output.assign(file.begin() + static_cast<std::ptrdiff_t>(at),
+                  file.begin() + static_cast<std::ptrdiff_t>(at + take));
+    return static_cast<int>(at + take);
 }
 
 } // namespace qarn

@@ -6,7 +6,8 @@
 // The log never fails or stops a command: every operation returns 1. A file operation that
 // fails is given up and not retried. A batch of records that cannot be appended (the file
 // cannot be opened, the disk is full) is dropped whole, so the file never holds a torn record
-// and the log holds at most six records in memory; a log file whose header cannot be written
+// and the log holds at most six records in memory; a name that is not a regular file (a FIFO,
+// a device) is treated as a file that cannot be opened; a log file whose header cannot be written
 // is removed again, so that the next start creates it afresh; a rotation that fails part-way
 // leaves the files as far as it got.
 #pragma once

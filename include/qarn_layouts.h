@@ -364,11 +364,16 @@ typedef struct QarnCardTimes {
 } QarnCardTimes;
 
 /* "AddDel White_Card" (0xA2), program (0xC0) and page (0xC5) downloads take the file's path as
- * a NUL-terminated string. A list file is a marker byte, QARN_LIST_WHITE or QARN_LIST_BLACK,
- * then 5 bytes of 10 BCD digits per card number. */
+ * a NUL-terminated string; the file must be a regular file. A list file is a marker byte,
+ * QARN_LIST_WHITE or QARN_LIST_BLACK, then 5 bytes of 10 BCD digits per card number, each at
+ * most 4294967295. A white list holds at most QARN_LIST_WHITE_CAPACITY numbers (blocks 0 to
+ * 195), a black list at most QARN_LIST_BLACK_CAPACITY (blocks 196 to 65535); a longer list file
+ * is refused with nothing sent. */
 #define QARN_LIST_WHITE 0xBB
 #define QARN_LIST_BLACK 0xAA
 #define QARN_LIST_RECORD_SIZE 5
+#define QARN_LIST_WHITE_CAPACITY 12544
+#define QARN_LIST_BLACK_CAPACITY 4181760
 
 /* The layouts above are the library's interface: these checks keep them to the byte. */
 #ifdef __cplusplus

@@ -1,6 +1,9 @@
 // Files on the host's disk: the download files the terminals are loaded from, and the
 // communication log. Paths are plain narrow texts, relative to the current directory or absolute.
 //
+// Only regular files open: a directory, device, pipe or FIFO is refused, and opening one never
+// waits (for the other end of a FIFO, for a device to become ready).
+//
 // Sharing: on Win32 every open is exclusive (no sharing with other opens); POSIX has no
 // mandatory locks, so there opens do not exclude one another.
 //
@@ -31,6 +34,7 @@ class File {
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
+    // False when the file cannot be opened or is not a regular file.
     bool Open(const char* path, Mode mode);
     void Close();
     bool IsOpen() const { return handle_ != kNoHandle; }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,11 +15,26 @@
 
 namespace qarn {
 
-// Writes a list file: the kind's marker, then each number as 10 BCD digits.
+// The most numbers a list of the kind holds in the terminal's list memory.
+constexpr size_t list_capacity(ListKind kind) {
+    return kind == ListKind::white ? QARN_LIST_WHITE_CAPACITY : QARN_LIST_BLACK_CAPACITY;
+}
+
+constexpr uint64_t kMostCardNumber = 0xFFFFFFFF;
+
+// Writes a list file: the kind's marker, then each number as 10 BCD digits. A number above
+// 4294967295, or more numbers than the kind's list holds, is refused and nothing is written.
 inline Result<void> write_list_file(const std::string& path, ListKind kind,
-                                    const std::vector<uint32_t>& numbers) {
+                                    const std::vector<uint64_t>& numbers) {
+    if (numbers.size() > list_capacity(kind))
+        return Error(Failure::argument, -1,
+                     "qarn: a " + std::string(kind == ListKind::white ? "white" : "black") +
+                         " list holds at most " + std::to_string(list_capacity(kind)) + " numbers");
     std::vector<char> bytes{static_cast<char>(kind)};
-    for (uint32_t number : numbers) {
+    for (uint64_t number : numbers) {
+        if (number > kMostCardNumber)
+            return Error(Failure::argument, -1,
+                         "qarn: card number " + std::to_string(number) + " does not fit 32 bits");
         char digits[QARN_LIST_RECORD_SIZE];
         uint64_t rest = number;
         for (int i = QARN_LIST_RECORD_SIZE - 1; i >= 0; --i) {
@@ -39,7 +55,14 @@ inline Error FileError(const std::string& path, const std::string& why) {
     return Error(Failure::argument, -1, "qarn: " + path + ": " + why);
 }
 
+// The longest download file: a full black list.
+constexpr uintmax_t kMostFileBytes = 1 + QARN_LIST_BLACK_CAPACITY * QARN_LIST_RECORD_SIZE;
+
 inline Result<std::vector<uint8_t>> ReadFile(const std::string& path) {
+    std::error_code failed;
+    if (!std::filesystem::is_regular_file(path, failed)) return FileError(path, "not a file");
+    if (std::filesystem::file_size(path, failed) > kMostFileBytes || failed)
+        return FileError(path, "too long for a download");
     std::ifstream file(path, std::ios::binary);
     if (!file) return FileError(path, "cannot be read");
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(file),
@@ -47,17 +70,29 @@ inline Result<std::vector<uint8_t>> ReadFile(const std::string& path) {
 }
 
 // Frames of a list download: 640 numbers in the first, 704 in each further one, then the
-// closing frame. A file of another kind or of a size that holds no whole numbers is refused.
+// closing frame. A file of another kind, of a size that holds no whole numbers, with more
+// numbers than the list holds or a number above 4294967295 is refused.
 inline Result<int> ListFrames(const std::string& path, ListKind kind) {
     auto bytes = ReadFile(path);
     if (!bytes) return bytes.error();
-    if (bytes->empty()) return 0;
-    if ((bytes->size() - 1) % QARN_LIST_RECORD_SIZE != 0)
+    if (bytes->empty() || (bytes->size() - 1) % QARN_LIST_RECORD_SIZE != 0)
         return FileError(path, "not a list file: its size is not a marker and 5 bytes a number");
     if ((*bytes)[0] != static_cast<uint8_t>(kind))
         return FileError(path, kind == ListKind::white ? "not a white list file"
                                                        : "not a black list file");
-    auto numbers = static_cast<int>((bytes->size() - 1) / QARN_LIST_RECORD_SIZE);
+    size_t count = (bytes->size() - 1) / QARN_LIST_RECORD_SIZE;
+    if (count > list_capacity(kind))
+        return FileError(path, "more numbers than the list holds (" +
+                                   std::to_string(list_capacity(kind)) + ")");
+    for (size_t at = 1; at < bytes->size(); at += QARN_LIST_RECORD_SIZE) {
+        uint64_t number = 0;
+        for (size_t i = 0; i < QARN_LIST_RECORD_SIZE; ++i)
+            number = number * 100 + ((*bytes)[at + i] >> 4) * 10 + ((*bytes)[at + i] & 0x0F);
+        if (number > kMostCardNumber)
+            return FileError(path,
+                             "card number " + std::to_string(number) + " does not fit 32 bits");
+    }
+    auto numbers = static_cast<int>(count);
     int dataFrames = numbers <= 640 ? 1 : 1 + (numbers - 640 + 703) / 704;
     return dataFrames + 1;
 }

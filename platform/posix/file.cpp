@@ -11,10 +11,12 @@ namespace qarn::platform {
 
 namespace {
 
+// O_NONBLOCK keeps the open of a FIFO or device from waiting; on a regular file it does nothing.
+constexpr int kCommonFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 const int kOpenFlags[] = {
-    O_RDONLY | O_CLOEXEC,                    // kRead
-    O_WRONLY | O_CLOEXEC,                    // kWrite
-    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, // kCreateNew
+    O_RDONLY | kCommonFlags,                    // kRead
+    O_WRONLY | kCommonFlags,                    // kWrite
+    O_WRONLY | O_CREAT | O_EXCL | kCommonFlags, // kCreateNew
 };
 
 int Descriptor(intptr_t handle) {
@@ -45,6 +47,11 @@ bool File::Open(const char* path, Mode mode) {
         fd = open(path, kOpenFlags[mode], 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        return false;
+    }
     handle_ = fd;
     return true;
 }

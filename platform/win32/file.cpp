@@ -48,6 +48,11 @@ bool File::Open(const char* path, Mode mode) {
     HANDLE file =
         CreateFileA(path, row.access, 0, nullptr, row.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
+    // Devices ("NUL", "CON", ports) and pipes are not files on a disk.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return false;
+    }
     handle_ = reinterpret_cast<intptr_t>(file);
     return true;
 }

@@ -40,17 +40,16 @@ void RemoveKey(ByteArray& frame) {
     frame.erase(frame.begin() + kKeyAt, frame.begin() + kKeyAt + kKeySize);
 }
 
-const char* FilePath(const CQARNAction& action) {
-    return reinterpret_cast<const char*>(action.Params);
+bool LoadFile(CQARNCommand& device, CQARNAction& action, DownloadKind kind) {
+    return device.DownFile && action.Params &&
+           device.DownFile->Load(reinterpret_cast<const char*>(action.Params), kind,
+                                 action.FileCopy);
 }
 
 // The record frames, and the closing frame once the file has no records left.
 int BuildProgramData(CQARNCommand& device, CQARNAction& action) {
     ByteArray records;
-    action.FilePos =
-        device.DownFile && action.Params
-            ? device.DownFile->ReadHexRecords(FilePath(action), records, action.FilePos)
-            : 0;
+    action.FilePos = device.DownFile->ReadHexRecords(action.FileCopy, records, action.FilePos);
     if (action.FilePos == 0) {
         action.SubCode = kLeadInFirst;
         return FailBuild(action);
@@ -78,6 +77,9 @@ int BuildProgramStep(CQARNCommand& device, CQARNAction& action) {
     action.Pause = kProgramPause;
     switch (action.SubCode) {
     case kLeadInFirst:
+        // The whole file is read and checked before the first frame; the records come from
+        // that copy.
+        if (!LoadFile(device, action, DownloadKind::kProgram)) return FailBuild(action);
         // No reply comes, so the step counts as acknowledged and the next one follows.
         action.Outcome = kOutcomeSuccess;
         action.ExpectReply = 0;
@@ -104,10 +106,10 @@ int BuildPageFrame(CQARNCommand& device, CQARNAction& action) {
     if (!UseWireCode(action)) return FailBuild(action);
     action.BlockPending = 1;
     action.Frame.push_back(kPageData);
+    if (action.FilePos == 0 && !LoadFile(device, action, DownloadKind::kPages))
+        return FailBuild(action);
     ByteArray pages;
-    action.FilePos = device.DownFile && action.Params
-                         ? device.DownFile->ReadPages(FilePath(action), pages, action.FilePos)
-                         : 0;
+    action.FilePos = device.DownFile->ReadPages(action.FileCopy, pages, action.FilePos);
     if (action.FilePos == 0) return FailBuild(action);
     if (action.FilePos == -1) {
         // The body without pages is the closing frame; the engine sends it once.

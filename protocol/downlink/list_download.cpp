@@ -14,7 +14,7 @@ namespace qarn {
 
 namespace {
 
-constexpr int kEntrySize = 5;
+constexpr int kEntrySize = static_cast<int>(kListEntrySize);
 constexpr int kBlockSize = 64;
 constexpr int kDataFrameSends = 3;
 
@@ -22,17 +22,6 @@ constexpr int kDataFrameSends = 3;
 const uint8_t kListMarkers[] = {0xBB, 0xAA};
 const int kBlockBase[] = {0x00, 0xC4};
 constexpr int kUnknownListKind = 2;
-
-// Ten BCD digits, most significant first. The value wraps modulo 2^32, and a nibble above 9
-// counts with its own value.
-uint32_t CardNumber(const uint8_t* entry) {
-    uint32_t value = 0;
-    for (int i = 0; i < kEntrySize; ++i) {
-        value = value * 10 + (entry[i] >> 4);
-        value = value * 10 + (entry[i] & 0x0F);
-    }
-    return value;
-}
 
 void AppendBlock(ByteArray& frame, int number, const uint32_t* numbers, int count) {
     AppendBigEndian16(frame, static_cast<uint32_t>(number));
@@ -49,9 +38,13 @@ int BuildListFrame(CQARNCommand& device, CQARNAction& action) {
     device.ListFlag = start == 0 ? 1 : 0;
     if (!device.DownFile || !action.Params) return FailBuild(action);
 
+    // The whole file is read and checked once, before the first frame; every frame comes from
+    // that copy.
+    if (start == 0 && !device.DownFile->Load(reinterpret_cast<const char*>(action.Params),
+                                             DownloadKind::kList, action.FileCopy))
+        return FailBuild(action);
     ByteArray chunk;
-    action.FilePos =
-        device.DownFile->ReadListChunk(reinterpret_cast<const char*>(action.Params), chunk, start);
+    action.FilePos = device.DownFile->ReadListChunk(action.FileCopy, chunk, start);
     if (action.FilePos == 0) return FailBuild(action);
     if (action.FilePos == -1) {
         action.State = DONE;
@@ -78,7 +71,7 @@ int BuildListFrame(CQARNCommand& device, CQARNAction& action) {
 
     std::vector<uint32_t> numbers;
     for (size_t at = first; at + kEntrySize <= chunk.size(); at += kEntrySize)
-        numbers.push_back(CardNumber(chunk.data() + at));
+        numbers.push_back(static_cast<uint32_t>(ListNumber(chunk.data() + at))); // checked to fit
     device.ListFlag = 0;
     std::sort(numbers.begin(), numbers.end());
 

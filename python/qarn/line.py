@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import ctypes
 import os
+import stat
 import struct
 import threading
 import warnings
@@ -22,6 +23,9 @@ from .values import (Card1, Card2, Card3, Card254, CardId, ListCounts, LongRecor
 TRANSMITTED, ACKNOWLEDGED, DATA_READY, NO_RECORDS, TIMEOUT = 0, 8, 13, 14, 5
 WM_HDLC_SENT = 0x0D65
 LIST_WHITE, LIST_BLACK = 0xBB, 0xAA
+# The most numbers a list holds: white list blocks 0 to 195, black list blocks 196 to 65535.
+LIST_WHITE_CAPACITY, LIST_BLACK_CAPACITY = 196 * 64, (65536 - 196) * 64
+_MOST_FILE_BYTES = 1 + 5 * LIST_BLACK_CAPACITY  # no download file is longer than a full black list
 RECORDS_PER_REQUEST = 32
 RECORDS_LONG = 2  # GetRecordForm
 
@@ -36,12 +40,16 @@ _KEPT_CALLBACKS: list = []
 
 
 def write_list_file(path: Union[str, os.PathLike], kind: str, numbers: Iterable[int]) -> None:
-    """Writes a card list file: kind "white" or "black", each number as 10 BCD digits."""
+    """Writes a card list file: kind "white" or "black", each number as 10 BCD digits. A number
+    outside 0 to 4294967295, or more numbers than the kind's list holds, raises ValueError and
+    nothing is written."""
     data = bytearray([_list_marker(kind)])
     for number in numbers:
         if not 0 <= number <= 0xFFFFFFFF:
             raise ValueError(f"card number {number} does not fit 32 bits")
         data += bytes.fromhex(f"{number:010d}")
+    if len(data) - 1 > 5 * _list_capacity(kind):
+        raise ValueError(f"a {kind} list holds at most {_list_capacity(kind)} numbers")
     with open(path, "wb") as file:
         file.write(data)
 
@@ -50,6 +58,10 @@ def _list_marker(kind: str) -> int:
     if kind not in ("white", "black"):
         raise ValueError(f"list kind {kind!r} is neither 'white' nor 'black'")
     return LIST_WHITE if kind == "white" else LIST_BLACK
+
+
+def _list_capacity(kind: str) -> int:
+    return LIST_WHITE_CAPACITY if _list_marker(kind) == LIST_WHITE else LIST_BLACK_CAPACITY
 
 
 def _key_text(key: Key) -> bytes:
@@ -556,17 +568,26 @@ class Line:
     def download_list(self, terminal: int, kind: str, path: Union[str, os.PathLike],
                       progress: Optional[Progress] = None) -> None:
         """A list file (write_list_file) of the kind given, "white" or "black"; the file's
-        kind is checked before anything is sent. progress(done, total) counts frames."""
+        kind, size and numbers are checked before anything is sent (ValueError). progress(done,
+        total) counts frames."""
         data = self._read(path)
-        frames = 0
-        if data:
-            if (len(data) - 1) % 5:
-                raise ValueError(f"{path}: not a list file: its size is not a marker and 5 "
-                                 "bytes a number")
-            if data[0] != _list_marker(kind):
-                raise ValueError(f"{path}: not a {kind} list file")
-            numbers = (len(data) - 1) // 5
-            frames = (1 if numbers <= 640 else 1 + (numbers - 640 + 703) // 704) + 1
+        if not data or (len(data) - 1) % 5:
+            raise ValueError(f"{path}: not a list file: its size is not a marker and 5 "
+                             "bytes a number")
+        if data[0] != _list_marker(kind):
+            raise ValueError(f"{path}: not a {kind} list file")
+        numbers = (len(data) - 1) // 5
+        if numbers > _list_capacity(kind):
+            raise ValueError(f"{path}: a {kind} list holds at most {_list_capacity(kind)} numbers")
+        for index, first in enumerate(data[1::5]):
+            if first < 0x42:  # below 4200000000: fits
+                continue
+            value = 0
+            for byte in data[1 + 5 * index:6 + 5 * index]:
+                value = value * 100 + (byte >> 4) * 10 + (byte & 0x0F)
+            if value > 0xFFFFFFFF:
+                raise ValueError(f"{path}: card number {value} does not fit 32 bits")
+        frames = (1 if numbers <= 640 else 1 + (numbers - 640 + 703) // 704) + 1
         self._download(terminal, 0xA2, path, frames, progress)
 
     def set_grades(self, terminal: int, flag: bool, items: Sequence[int]) -> None:
@@ -598,9 +619,15 @@ class Line:
 
     @staticmethod
     def _read(path: Union[str, os.PathLike]) -> bytes:
+        """A download file: a regular file, no longer than a full black list file."""
         try:
+            status = os.stat(path)
+            if not stat.S_ISREG(status.st_mode):
+                raise ValueError(f"{path}: not a regular file")
+            if status.st_size > _MOST_FILE_BYTES:
+                raise ValueError(f"{path}: too long for a download")
             with open(path, "rb") as file:
-                return file.read()
+                return file.read(_MOST_FILE_BYTES + 1)
         except OSError as error:
             raise ValueError(f"{path}: cannot be read: {error.strerror}") from error
 

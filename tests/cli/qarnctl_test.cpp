@@ -1,6 +1,7 @@
 // qarnctl against a simulated line: each command's JSON compared with the terminals' state,
 // and the usage errors that must send nothing.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
@@ -278,6 +279,13 @@ TEST_F(Qarnctl, MonitorAndLogShowTheFrames) {
 TEST_F(Qarnctl, BadInputIsAUsageErrorAndSendsNothing) {
     std::string unreadable = (directory / "missing.txt").string();
     std::string notAList = File("bad.txt", "12 x3\n");
+    std::string tooMany;
+    for (int i = 0; i <= 12544; ++i)
+        tooMany += std::to_string(i) + "\n";
+    tooMany = File("12545.txt", tooMany);
+    std::string wide = File("wide.lst", std::string("\xAA\x62\x00\x00\x00\x01", 6));
+    std::string fifo = (directory / "fifo.lst").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::vector<std::vector<std::string>> cases = {
         {"frobnicate"},
         {"status", "65536"},
@@ -288,6 +296,9 @@ TEST_F(Qarnctl, BadInputIsAUsageErrorAndSendsNothing) {
         {"raw", "2", "0x05"},
         {"list", "download", "white", "2", unreadable},
         {"list", "download", "white", "2", notAList},
+        {"list", "download", "white", "2", tooMany},
+        {"list", "download", "black", "2", wide},
+        {"list", "download", "white", "2", fifo},
         {"card", "write", "2", "--password", "12a4"},
         {"card", "money", "2", "--add", "1.234"},
         {"title", "2", "this title is far too long for three lines of sixteen chars"},

@@ -1,14 +1,22 @@
 // The multi-frame downloads end to end (card lists, program files, page files) and the
 // communication log written while commands run.
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <random>
 #include <regex>
 #include <string>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include "line_fixture.h"
 
@@ -95,15 +103,43 @@ Bytes ListFile(uint8_t marker, const std::vector<uint64_t>& numbers) {
     return file;
 }
 
-// Deterministic card numbers of up to 10 digits, some of them beyond 32 bits.
+// Deterministic card numbers of up to 10 digits, all of them within 32 bits.
 std::vector<uint64_t> CardNumbers(size_t count, uint64_t seed) {
     std::vector<uint64_t> numbers;
     for (size_t i = 0; i < count; ++i) {
         seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-        numbers.push_back((seed >> 20) % 10000000000ULL);
+        numbers.push_back((seed >> 20) % 4294967296ULL);
     }
     return numbers;
 }
+
+// Ends the process when a step blocks for longer than a test can wait.
+class Watchdog {
+  public:
+    explicit Watchdog(const char* step) : step_(step), thread_([this] { Watch(); }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+
+  private:
+    void Watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!wake_.wait_for(lock, std::chrono::seconds(20), [this] { return done_; })) {
+            std::fprintf(stderr, "blocked for 20 s: %s\n", step_);
+            std::abort();
+        }
+    }
+    const char* step_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 // The numbers as the terminal stores them: per frame (640 first, then 704) sorted as 32-bit
 // values, frames in file order.
@@ -286,10 +322,6 @@ class Downloads : public Line {
         return RunAndEnd(kTerminal, code, const_cast<char*>(path.c_str()));
     }
 
-    int Start(int code, const std::string& path) {
-        return Run(kTerminal, code, const_cast<char*>(path.c_str()));
-    }
-
     dmsim::Terminal TerminalState() {
         dmsim::Terminal copy;
         EXPECT_TRUE(simulator.GetTerminal(kTerminal, copy));
@@ -343,7 +375,7 @@ TEST_F(Downloads, ListFramesCarrySortedBlocksNumberedThroughTheList) {
     OpenFast();
     // 100 numbers with values that check the BCD conversion and the sorting.
     std::vector<uint64_t> numbers = CardNumbers(97, 5);
-    numbers.insert(numbers.begin() + 10, {9999999999ULL, 12345ULL, 5ULL});
+    numbers.insert(numbers.begin() + 10, {4294967295ULL, 12345ULL, 5ULL});
     std::swap(numbers[0], numbers[12]); // 5 comes first, 12345 in between
     WriteFile(dir / "short.lst", ListFile(0xBB, numbers));
 
@@ -363,7 +395,7 @@ TEST_F(Downloads, ListFramesCarrySortedBlocksNumberedThroughTheList) {
     EXPECT_EQ(sent, AsStored(numbers));
     EXPECT_EQ(sent[0], 5u);
     EXPECT_TRUE(std::count(sent.begin(), sent.end(), 0x3039u));     // 00 00 01 23 45
-    EXPECT_TRUE(std::count(sent.begin(), sent.end(), 0x540BE3FFu)); // 99 99 99 99 99, wrapped
+    EXPECT_TRUE(std::count(sent.begin(), sent.end(), 0xFFFFFFFFu)); // 42 94 96 72 95
     EXPECT_EQ(Hex(frames[1]), Hex(ClosingListFrame()));
 
     // The 0xAA marker numbers the same blocks from 0x00C4, which is the black list's memory.
@@ -412,14 +444,6 @@ TEST_F(Downloads, LongListSplitsIntoFramesSortedEachOnTheirOwn) {
     ASSERT_EQ(Frames().size(), 2u);
     EXPECT_EQ(LengthField(Frames()[0]), 9);
     EXPECT_EQ(LengthField(Frames()[1]), 9);
-
-    // An empty file completes at once without a frame.
-    simulator.ClearReceived();
-    WriteFile(dir / "empty.lst", {});
-    outcome = Download(0xA2, dir / "empty.lst");
-    EXPECT_NE(outcome.handle, 0);
-    EXPECT_EQ(outcome.result, 8);
-    EXPECT_TRUE(Frames().empty());
 }
 
 TEST_F(Downloads, ProgramFileGoesOutInHalvingRecordFrames) {
@@ -580,17 +604,45 @@ TEST_F(Downloads, StatusOtherThanAcknowledgedStopsTheDownload) {
 
 TEST_F(Downloads, UnusableListAndPageFilesAreRefusedBeforeAnythingIsSent) {
     OpenFast();
+    // Ten black cards, which no white list may reach.
+    std::vector<uint64_t> black = CardNumbers(10, 8);
+    WriteFile(dir / "black.lst", ListFile(0xAA, black));
+    ASSERT_EQ(Download(0xA2, dir / "black.lst").result, 8);
+    simulator.ClearReceived();
+
     Bytes notWhole(502, 0x11);
     notWhole[0] = 0xBB;
     WriteFile(dir / "502.lst", notWhole);
     WriteFile(dir / "marker.lst", ListFile(0xCC, {1, 2, 3}));
-    for (const char* name : {"missing.lst", "502.lst", "marker.lst"})
-        EXPECT_EQ(Start(0xA2, dir / name), 0) << name;
-    EXPECT_EQ(Start(0xC5, dir / "missing.bin"), 0);
+    WriteFile(dir / "empty.lst", {});
+    WriteFile(dir / "33-bits.lst", ListFile(0xAA, {1, 6200000001ULL, 2}));
+    WriteFile(dir / "12545.lst", ListFile(0xBB, std::vector<uint64_t>(12545, 77)));
+    std::vector<std::string> refused = {"missing.lst", "502.lst",     "marker.lst",
+                                        "empty.lst",   "33-bits.lst", "12545.lst"};
+    for (const std::string& name : refused)
+        EXPECT_EQ(Download(0xA2, dir / name).handle, 0) << name;
+    EXPECT_EQ(Download(0xC5, dir / "missing.bin").handle, 0);
     EXPECT_EQ(Run(kTerminal, 0xA2, nullptr), 0);
     EXPECT_EQ(Run(kTerminal, 0xC5, nullptr), 0);
 
+    // Names that are not regular files: refused at once, never waited on.
+#if defined(_WIN32)
+    std::vector<std::string> devices = {"NUL", dir.Path()};
+#else
+    std::string fifo = dir / "fifo.lst";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::string> devices = {"/dev/null", "/dev/zero", fifo, dir.Path()};
+#endif
+    for (const std::string& name : devices) {
+        Watchdog watchdog(name.c_str());
+        EXPECT_EQ(Download(0xA2, name).handle, 0) << name;
+        EXPECT_EQ(Download(0xC5, name).handle, 0) << name;
+    }
+
     // The device is free for the next command, and nothing of the refused ones went out.
+    EXPECT_TRUE(Frames().empty());
+    EXPECT_EQ(TerminalState().BlackList(), AsStored(black));
+    EXPECT_TRUE(TerminalState().WhiteList().empty());
     WriteFile(dir / "one.lst", ListFile(0xBB, {42}));
     Outcome outcome = Download(0xA2, dir / "one.lst");
     EXPECT_EQ(outcome.result, 8);
@@ -599,38 +651,55 @@ TEST_F(Downloads, UnusableListAndPageFilesAreRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(TerminalState().WhiteList(), std::vector<uint32_t>{42});
 }
 
-TEST_F(Downloads, ListFileSpoiledBetweenFramesEndsTheDownloadWithNothingMoreSent) {
+// The files are read whole when the command starts: what changes on the disk afterwards does
+// not reach the terminal.
+TEST_F(Downloads, FilesChangedDuringTheDownloadGoOutAsTheyWereAtTheStart) {
     OpenFast();
-    std::string path = dir / "700.lst";
-    WriteFile(path, ListFile(0xBB, CardNumbers(700, 4)));
-    bool spoiled = false;
+    std::string path = dir / "2000.lst";
+    std::vector<uint64_t> numbers = CardNumbers(2000, 4);
+    WriteFile(path, ListFile(0xBB, numbers));
+    Bytes large = PageFile(5000);
+    std::string pages = dir / "pages.bin";
+    WriteFile(pages, large);
+    int sent = 0;
     onNotification = [&](int message) {
-        if (message != kFrameTransmitted || spoiled) return;
-        spoiled = true;
-        WriteFile(path, Bytes(4000, 0x00)); // past the first chunk, and not 1 + 5k bytes
+        if (message != kFrameTransmitted || ++sent != 1) return;
+        WriteFile(path, ListFile(0xBB, {numbers.begin(), numbers.begin() + 700}));
     };
     Outcome outcome = Download(0xA2, path);
+    EXPECT_EQ(outcome.result, 8);
+    EXPECT_EQ(Frames().size(), 4u);
+    EXPECT_EQ(TerminalState().WhiteList(), AsStored(numbers));
+
+    // The page file is replaced by another one after the first frame.
+    WriteFile(pages, large);
+    simulator.ClearReceived();
+    sent = 0;
+    onNotification = [&](int message) {
+        if (message != kFrameTransmitted || ++sent != 1) return;
+        WriteFile(pages + ".new", PageFile(1000));
+        std::filesystem::rename(pages + ".new", pages);
+    };
+    outcome = Download(0xC5, pages);
     onNotification = nullptr;
-    EXPECT_EQ(outcome.result, 9);
-    EXPECT_EQ(Frames().size(), 1u);
+    EXPECT_EQ(outcome.result, 8);
+    ASSERT_EQ(Frames().size(), 4u);
+    EXPECT_EQ(Hex(Frames()[2]), Hex(PageFrame(large, 16, 4)));
 }
 
-TEST_F(Downloads, UnreadableProgramFileStopsAfterTheLeadIn) {
+TEST_F(Downloads, UnreadableProgramFileIsRefusedBeforeTheLeadIn) {
     OpenFast();
     ASSERT_EQ(SetInnerCmd(device, 1), 1);
     std::string badDigit = ProgramFile();
     badDigit[9] = 'G'; // inside the first record's data
     WriteText(dir / "bad-digit.hex", badDigit);
     WriteText(dir / "no-colon.hex", "10010000A0A1A2A3\r\n");
-    for (const char* name : {"missing.hex", "bad-digit.hex", "no-colon.hex"}) {
-        simulator.ClearReceived();
-        Outcome outcome = Download(0xC0, dir / name);
-        EXPECT_EQ(outcome.result, 9) << name;
-        ASSERT_EQ(Frames().size(), 2u) << name;
-        EXPECT_EQ(Frames()[1][11], 0xC2) << name;
-    }
+    std::string cut = ProgramFile();
+    WriteText(dir / "cut.hex", cut.substr(0, cut.size() - 30)); // ends inside a record
+    for (const char* name : {"missing.hex", "bad-digit.hex", "no-colon.hex", "cut.hex"})
+        EXPECT_EQ(Download(0xC0, dir / name).handle, 0) << name;
+    EXPECT_TRUE(Frames().empty());
     EXPECT_EQ(TerminalState().programLoads, 0);
-    EXPECT_TRUE(TerminalState().programMemory.empty());
 }
 
 TEST_F(Downloads, CommunicationLogRecordsEveryStepOfACommand) {
@@ -736,3 +805,31 @@ TEST_F(Downloads, UnwritableLogNeverBreaksACommand) {
         SetAddLog(device, 0);
     }
 }
+
+#if !defined(_WIN32)
+// A log name that is not a regular file is skipped, never waited on: at the start of logging
+// and when one takes the place of the log while logging is on.
+TEST_F(Downloads, LogSkipsNamesThatAreNotRegularFiles) {
+    OpenFast();
+    WorkIn inLogDirectory(dir.Path());
+    ASSERT_EQ(mkfifo("CommLog.log", 0600), 0);
+    {
+        Watchdog watchdog("logging on with a FIFO as the log");
+        EXPECT_EQ(SetAddLog(device, 1), 1);
+        EXPECT_EQ(RunAndEnd(kTerminal, 0x13).result, 13);
+        EXPECT_EQ(RunAndEnd(kTerminal, 0x13).result, 13);
+        SetAddLog(device, 0);
+    }
+    std::filesystem::remove("CommLog.log");
+    ASSERT_EQ(SetAddLog(device, 1), 1);
+    std::filesystem::remove("CommLog.log");
+    ASSERT_EQ(mkfifo("CommLog.log", 0600), 0);
+    {
+        Watchdog watchdog("a FIFO swapped in for the log");
+        EXPECT_EQ(RunAndEnd(kTerminal, 0x13).result, 13);
+        EXPECT_EQ(RunAndEnd(kTerminal, 0x13).result, 13);
+        SetAddLog(device, 0);
+    }
+    EXPECT_EQ(std::filesystem::status("CommLog.log").type(), std::filesystem::file_type::fifo);
+}
+#endif

@@ -129,7 +129,7 @@ TEST_F(TypedApi, TypedValuesMatchTheTerminals) {
     std::vector<uint32_t> numbers;
     for (uint32_t i = 0; i < 1500; ++i)
         numbers.push_back(4000000000u - 7 * i);
-    qarn::write_list_file(path, qarn::ListKind::white, numbers).value();
+    qarn::write_list_file(path, qarn::ListKind::white, {numbers.begin(), numbers.end()}).value();
     std::vector<std::pair<int, int>> steps;
     device
         .download_list(kTerminal, qarn::ListKind::white, path,
@@ -242,6 +242,9 @@ TEST_F(TypedApi, ErrorsCarryTheirResultCodes) {
     qarn::write_list_file(path, qarn::ListKind::black, {1, 2, 3}).value();
     EXPECT_EQ(device.download_list(kTerminal, qarn::ListKind::white, path).error().failure(),
               qarn::Failure::argument);
+    EXPECT_FALSE(qarn::write_list_file(path, qarn::ListKind::black, {6200000001}));
+    EXPECT_FALSE(qarn::write_list_file(path, qarn::ListKind::white,
+                                       std::vector<uint64_t>(QARN_LIST_WHITE_CAPACITY + 1, 1)));
     EXPECT_EQ(device.download_pages(kTerminal, path + ".none").error().failure(),
               qarn::Failure::argument);
     EXPECT_EQ(device.set_comm_key("short").error().failure(), qarn::Failure::argument);

@@ -105,7 +105,13 @@ def test_exceptions_by_result(simulator, line, tmp_path):
     assert simulator.state(TERMINAL)["serial_number"] == 77
 
     qarn.write_list_file(tmp_path / "black.lst", "black", [1, 2, 3])
+    (tmp_path / "33-bits.lst").write_bytes(b"\xaa" + bytes.fromhex("6200000001"))
+    os.mkfifo(tmp_path / "fifo.lst")
     for bad in (lambda: line.download_list(TERMINAL, "white", tmp_path / "black.lst"),
+                lambda: line.download_list(TERMINAL, "black", tmp_path / "33-bits.lst"),
+                lambda: line.download_list(TERMINAL, "white", tmp_path / "fifo.lst"),
+                lambda: qarn.write_list_file(tmp_path / "white.lst", "white",
+                                             [1] * (qarn.LIST_WHITE_CAPACITY + 1)),
                 lambda: line.download_pages(TERMINAL, tmp_path / "none"),
                 lambda: line.set_comm_key("short"),
                 lambda: line.realtime(TERMINAL, 256),

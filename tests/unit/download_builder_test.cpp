@@ -99,9 +99,9 @@ TEST_F(Download, ListsGoSortedFrameByFrameInBlocksNumberedFromTheMarkersBase) {
         {700, '\xBB', 0x0000, {{2590, 640}, {243, 60}}},
         {1400, '\xBB', 0x0000, {{2590, 640}, {2849, 704}, {227, 56}}}};
     for (const auto& [count, marker, base, frames] : cases) {
-        std::vector<uint64_t> numbers; // many above 2^32, so they wrap
+        std::vector<uint64_t> numbers;
         for (uint64_t i = 0; i < count; ++i)
-            numbers.push_back(9999999999 - i * 7000001);
+            numbers.push_back(4294967295 - i * 3000001);
         WriteFile("list.bin", ListFile(marker, numbers));
         std::vector<Sent> sent = Run(0xA2, "list.bin");
         ASSERT_EQ(sent.size(), frames.size() + 1) << count;
@@ -127,40 +127,71 @@ TEST_F(Download, ListsGoSortedFrameByFrameInBlocksNumberedFromTheMarkersBase) {
     }
 }
 
-TEST_F(Download, CardNumbersWrapAndKeepDuplicates) {
-    WriteFile("list.bin", std::string("\xBB\x99\x99\x99\x99\x99\x00\x00\x01\x23\x45\x00\x00\x00"
+TEST_F(Download, CardNumbersKeepDuplicates) {
+    WriteFile("list.bin", std::string("\xBB\x42\x94\x96\x72\x95\x00\x00\x01\x23\x45\x00\x00\x00"
                                       "\x00\x0A\x00\x00\x00\x00\x05\x00\x00\x00\x00\x05",
                                       26));
     std::vector<Sent> sent = Run(0xA2, "list.bin");
     ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(Blocks(sent[0].frame).second, (std::vector<uint32_t>{5, 5, 10, 12345, 0x540BE3FF}));
+    EXPECT_EQ(Blocks(sent[0].frame).second, (std::vector<uint32_t>{5, 5, 10, 12345, 0xFFFFFFFF}));
 }
 
+// The white list's blocks end where the black list's begin; the black list's at block 0xFFFF.
+TEST_F(Download, ListsFillTheirBlocksAndNoMore) {
+    const std::tuple<char, size_t, bool> cases[] = {{'\xBB', 12544, true},
+                                                    {'\xBB', 12545, false},
+                                                    {'\xAA', 4181760, true},
+                                                    {'\xAA', 4181761, false}};
+    for (const auto& [marker, count, fits] : cases) {
+        std::string file = ListFile(marker, {});
+        file.append(count * 5, '\x01');
+        WriteFile("list.bin", file);
+        EXPECT_EQ(Start(0xA2, "list.bin"), fits ? 1 : 0) << count;
+        if (!fits) continue;
+        action_.FilePos = static_cast<int>(file.size() - 5 * 64); // the last block
+        action_.Outcome = kOutcomeSuccess;
+        ASSERT_EQ(BuildFrame(device_, action_), 1);
+        EXPECT_EQ(Blocks(action_.Frame).first.back(), marker == '\xBB' ? 195u : 0xFFFFu) << count;
+    }
+}
 TEST_F(Download, ListFilesThatCannotBeSentFailTheBuild) {
-    for (const std::string& file : {std::string(502, '\xBB'), ListFile('\xCC', {1, 2})}) {
+    for (const std::string& file :
+         {std::string(502, '\xBB'), ListFile('\xCC', {1, 2}), std::string(),
+          ListFile('\xBB', {1, 4294967296, 2}), ListFile('\xAA', {6200000001})}) {
         WriteFile("list.bin", file);
         EXPECT_EQ(Start(0xA2, "list.bin"), 0);
         EXPECT_EQ(std::tie(action_.State, action_.Result, action_.SendsLeft),
                   std::make_tuple(DONE, 9, 0));
+        EXPECT_EQ(action_.ListKind, 2);
     }
-    EXPECT_EQ(action_.ListKind, 2);
     EXPECT_EQ(Start(0xA2, "missing.bin"), 0);
 
-    WriteFile("list.bin", ListFile('\xBB', std::vector<uint64_t>(700, 7)));
-    ASSERT_EQ(Start(0xA2, "list.bin"), 1);
-    WriteFile("list.bin", std::string(4000, '\xBB')); // gone bad between frames
-    EXPECT_EQ(BuildFrame(device_, action_), 0);
-    EXPECT_EQ(std::tie(action_.Result, action_.SendsLeft), std::make_tuple(9, 0));
-
-    WriteFile("list.bin", "");
-    EXPECT_TRUE(Run(0xA2, "list.bin").empty()) << "an empty list ends at once";
-    EXPECT_EQ(action_.Result, kResultAcknowledged);
     WriteFile("list.bin", "\xAA");
     std::vector<Sent> sent = Run(0xA2, "list.bin");
     ASSERT_EQ(sent.size(), 2u) << "a marker alone: an empty data frame, then the closing one";
     EXPECT_EQ(sent[0].frame.size(), kHeader);
 }
 
+// The frames come from the file as it was when the command started.
+TEST_F(Download, FilesAreReadWholeWhenTheCommandStarts) {
+    std::vector<uint64_t> numbers(700, 7);
+    WriteFile("list.bin", ListFile('\xBB', numbers));
+    ASSERT_EQ(Start(0xA2, "list.bin"), 1);
+    WriteFile("list.bin", std::string(4000, '\xBB'));
+    std::remove("list.bin");
+    action_.Outcome = kOutcomeSuccess;
+    ASSERT_EQ(BuildFrame(device_, action_), 1);
+    EXPECT_EQ(Blocks(action_.Frame).second, std::vector<uint32_t>(60, 7));
+
+    WriteFile("program.hex", test::ProgramFile(11, 16));
+    ASSERT_EQ(Start(0xC0, "program.hex"), 1);
+    std::remove("program.hex");
+    std::vector<Sent> sent;
+    while (action_.BlockPending && BuildFrame(device_, action_) && sent.size() < 10)
+        sent.push_back({action_.Frame, 0, 0, 0, 0, 0});
+    EXPECT_EQ(sent.size(), 5u) << "the lead-in's second step, three record frames, the close";
+    EXPECT_EQ(action_.Result, kResultAcknowledged);
+}
 TEST_F(Download, ProgramGoesInFourStepsWithoutKeyAfterTheFirst) {
     WriteFile("program.hex", test::ProgramFile(11, 16));
     std::vector<Sent> sent = Run(0xC0, "program.hex");
@@ -190,7 +221,11 @@ TEST_F(Download, ProgramGoesInFourStepsWithoutKeyAfterTheFirst) {
     }
     EXPECT_EQ(action_.Result, kResultAcknowledged);
 
-    EXPECT_EQ(Run(0xC0, "missing.hex").size(), 2u) << "both lead-in frames go out first";
+    for (const std::string& bad : {std::string(), test::ProgramFile(3, 16).substr(0, 60)}) {
+        WriteFile("bad.hex", bad);
+        EXPECT_EQ(Start(0xC0, "bad.hex"), 0) << "no record, or one cut short";
+    }
+    EXPECT_EQ(Start(0xC0, "missing.hex"), 0) << "no lead-in frame without the file";
     EXPECT_EQ(std::tie(action_.State, action_.Result, action_.SubCode),
               std::make_tuple(DONE, 9, 0xC1));
     WriteFile("program.hex", test::ProgramFile(1, 16));

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace qarnctl {
@@ -120,6 +121,9 @@ std::string ParseMoney(const std::string& text, int32_t& hundredths) {
 }
 
 std::string CheckReadable(const std::string& path) {
+    std::error_code failed;
+    if (std::filesystem::exists(path, failed) && !std::filesystem::is_regular_file(path, failed))
+        return path + " is not a regular file";
     std::ifstream file(path, std::ios::binary);
     if (!file) return "cannot read " + path + ": " + std::strerror(errno);
     return "";

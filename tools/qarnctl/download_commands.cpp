@@ -64,6 +64,9 @@ int ListDownload(Context& context, const DownloadOptions& options) {
     if (problem.empty() && list.fromListFile && list.white != white)
         problem = options.file + " is a " + (list.white ? "white" : "black") +
                   " list file, not a " + options.kind + " one";
+    if (problem.empty() && list.numbers.size() > ListCapacity(white))
+        problem = options.file + " holds " + std::to_string(list.numbers.size()) + " numbers; a " +
+                  options.kind + " list holds at most " + std::to_string(ListCapacity(white));
     if (!problem.empty()) {
         context.err << "qarnctl: FILE: " << problem << "\n";
         return kExitUsage;
@@ -136,7 +139,8 @@ void AddDownloadCommands(CLI::App& app, Action& chosen) {
     CLI::App* list =
         AddDownload(app, "list", "card lists")
             ->add_subcommand("download", "load a white or black card list into a terminal");
-    list->add_option("KIND", options->kind, "white or black")
+    list->add_option("KIND", options->kind,
+                     "white (at most 12544 numbers) or black (at most 4181760)")
         ->required()
         ->check(CLI::IsMember({"white", "black"}));
     AddTarget(list, *options,

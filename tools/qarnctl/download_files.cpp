@@ -51,12 +51,15 @@ std::string ReadCardList(const std::string& path, CardList& list) {
         list.fromListFile = true;
         list.white = marker == QARN_LIST_WHITE;
         for (size_t at = 1; at < bytes.size(); at += QARN_LIST_RECORD_SIZE) {
-            uint32_t value = 0;
+            uint64_t value = 0;
             for (size_t i = 0; i < QARN_LIST_RECORD_SIZE; ++i) {
                 auto byte = static_cast<uint8_t>(bytes[at + i]);
                 value = value * 100 + (byte >> 4) * 10 + (byte & 0x0F);
             }
-            list.numbers.push_back(value);
+            if (value > 0xFFFFFFFFull)
+                return path + ": card number " + std::to_string(value) +
+                       " does not fit 32 bits (0 to 4294967295)";
+            list.numbers.push_back(static_cast<uint32_t>(value));
         }
         return "";
     }
@@ -92,6 +95,10 @@ bool WriteListFile(const std::string& path, bool white, const std::vector<uint32
         file.write(record, sizeof record);
     }
     return static_cast<bool>(file);
+}
+
+size_t ListCapacity(bool white) {
+    return white ? QARN_LIST_WHITE_CAPACITY : QARN_LIST_BLACK_CAPACITY;
 }
 
 long ListFrames(size_t numbers) {

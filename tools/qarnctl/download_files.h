@@ -19,6 +19,8 @@ struct CardList {
 std::string ReadCardList(const std::string& path, CardList& list);
 // Writes a list file of the numbers; false when it cannot be written.
 bool WriteListFile(const std::string& path, bool white, const std::vector<uint32_t>& numbers);
+// The most numbers a white or black list holds in the terminal's list memory.
+size_t ListCapacity(bool white);
 long ListFrames(size_t numbers);
 
 // A program file of text records ":LLAAAATT<data>CC", the last of them the end record.
