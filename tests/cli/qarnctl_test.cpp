@@ -2,6 +2,12 @@
 // and the usage errors that must send nothing.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -304,6 +310,39 @@ TEST_F(Qarnctl, BadInputIsAUsageErrorAndSendsNothing) {
     EXPECT_EQ(closed.status, 1);
     EXPECT_NE(closed.err.find("no-such-port: No such file or directory"), std::string::npos)
         << closed.err;
+}
+
+// One program per port: a second qarnctl is told so, and a holder that is killed frees the port.
+TEST_F(Qarnctl, PortInUseByAnotherProgramIsSaidAndFreedWhenItsHolderDies) {
+    std::vector<std::string> words = {QARNCTL_PROGRAM, "--quiet",   "--port", simulator.PortName(),
+                                      "monitor",       "--seconds", "30"};
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t holder = 0;
+    ASSERT_EQ(posix_spawn(&holder, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    Outcome refused;
+    for (int i = 0; i < 100; ++i) {
+        refused = Run({"status", "2"});
+        if (refused.status != 0) break;
+        usleep(50000);
+    }
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("qarnctl: cannot open " + simulator.PortName() +
+                               ": the port is in use by another program"),
+              std::string::npos)
+        << refused.err;
+    Outcome after = Run({"status", "2"});
+    EXPECT_EQ(after.status, 0) << after.err;
+    EXPECT_EQ(after.json["result"], 13);
 }
 
 } // namespace
