@@ -327,12 +327,17 @@ TEST_F(Qarnctl, PortInUseByAnotherProgramIsSaidAndFreedWhenItsHolderDies) {
     pid_t holder = 0;
     ASSERT_EQ(posix_spawn(&holder, argv[0], &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
-    Outcome refused;
-    for (int i = 0; i < 100; ++i) {
-        refused = Run({"status", "2"});
-        if (refused.status != 0) break;
-        usleep(50000);
+    // Waits for the holder's lock without taking the port, which would keep the holder out.
+    bool held = false;
+    for (int i = 0; i < 200 && !held; ++i) {
+        std::ifstream locks("/proc/locks");
+        for (std::string line; !held && std::getline(locks, line);)
+            held = line.find("FLOCK") != std::string::npos &&
+                   line.find(" " + std::to_string(holder) + " ") != std::string::npos;
+        if (!held) usleep(50000);
     }
+    EXPECT_TRUE(held);
+    Outcome refused = Run({"status", "2"});
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
     EXPECT_EQ(refused.status, 1);
