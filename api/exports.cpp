@@ -11,6 +11,7 @@
 #include "device/device.h"
 #include "device/engine.h"
 #include "device/handles.h"
+#include "platform/system_error.h"
 #include "protocol/uplink/record_decoders.h"
 #include "protocol/uplink/record_forms.h"
 #include "transport/hdlc.h"
@@ -65,8 +66,13 @@ int QARN_CALL CloseDevice(int handle) {
 
 int QARN_CALL ConnectPort(int handle, const char* settings) {
     CQARNCommand* device = Device(handle);
-    if (!device || !device->Link) return 0;
+    if (!device || !device->Link) {
+        platform::SetSystemError(platform::ErrorReason::InvalidHandle);
+        return 0;
+    }
     int opened = device->Link->OpenPort(settings);
+    // A failure's reason stays for the caller to read.
+    platform::SystemErrorKeeper keep;
     // Asked for the driver's RS-485 mode, the log tells whether it was taken.
     if (opened && device->Link->DriverRtsAsked())
         device->Log(device->Link->DriverSwitchesRts(), kLogPortOpened, kLogNoAddress);

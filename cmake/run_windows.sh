@@ -105,7 +105,8 @@ start_simulator() {
 }
 
 # fresh_prefix ARCH LINE CONTROL: a new Wine prefix in build-win/prefix-ARCH with the null
-# graphics driver, COM5 mapped to the pty LINE and COM6 to CONTROL; sets loader and server.
+# graphics driver, COM5 and COM12 mapped to the pty LINE and COM6 to CONTROL; sets loader and
+# server.
 fresh_prefix() {
     local arch=$1 pty=$2 control_pty=$3
     if [[ $arch == i686 ]]; then
@@ -122,12 +123,13 @@ fresh_prefix() {
     "$loader" wineboot -i >/dev/null 2>&1
     "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$pty" /f >/dev/null 2>&1
+    "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$pty" /f >/dev/null 2>&1
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$control_pty" /f >/dev/null 2>&1
     # The port mapping is read when Wine starts: restart it.
     "$server" -k 2>/dev/null || true
 }
 
-# run_windows_tests ARCH: the Windows test program against terminal 2 behind COM5, then the
+# run_windows_tests ARCH: the Windows test program against terminal 2 behind COM5 (and COM12), then the
 # end-to-end scenarios; prints how many ran and passed, and on which architecture.
 run_windows_tests() {
     local arch=$1 status=0 started report=$out/scenarios-$1.txt
@@ -135,7 +137,7 @@ run_windows_tests() {
     trap 'kill "$simulator" 2>/dev/null || true' EXIT
     fresh_prefix "$arch" "$line" "$control"
     echo "running the Windows test program ($arch) under Wine, COM5 = $line"
-    (cd "$out/$arch" && timeout 300 "$loader" qarn_windows_test.exe COM5 2) || status=$?
+    (cd "$out/$arch" && timeout 300 "$loader" qarn_windows_test.exe COM5 2 COM12) || status=$?
     echo "running the end-to-end scenarios ($arch) under Wine, COM6 = $control"
     started=$(date +%s)
     # The unplugged-adapter scenario closes the line and opens a new pty, which COM5 cannot

@@ -43,7 +43,10 @@ class SerialDevice {
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
-    // name: "COMn" (on POSIX /dev/ttyS<n-1>) or a device path.
+    // name: "COMn" or "\\.\COMn" (on POSIX /dev/ttyS<n-1>), a "\\.\" name (Windows) or a
+    // device path (POSIX). A port is open to one program at a time. False with the system error
+    // at the reason; on POSIX EBUSY while another open holds the port, ENOTTY for a file that
+    // is not a terminal, EINVAL for a name of another form.
     bool Open(const std::string& name);
     bool IsOpen() const;
     void Close();
@@ -51,6 +54,9 @@ class SerialDevice {
     bool SetEventMask(uint32_t mask); // the line events delivered; a hang-up always is
     bool SetQueueSizes(uint32_t input, uint32_t output);
     bool SetTimeouts(const SerialTimeouts& timeouts);
+    // Any speed the driver takes. False, with the system error at the reason, when the driver
+    // refuses the settings or, as read back, runs the line at another speed, character size or
+    // number of stop bits; a parity it keeps none of (a pty) is no reason.
     bool ApplyLineSettings(const LineSettings& settings);
     bool Purge(); // aborts and clears both directions
 

@@ -1,35 +1,11 @@
 #include "transport/comm.h"
 
 #include "platform/clock.h"
-
-#include <cstdlib>
-#include <cstring>
+#include "platform/system_error.h"
 
 namespace qarn {
 
 namespace {
-
-const char kDefaultSettings[] = "COM1:baud=9600,parity=E,data=8,stop=1";
-
-struct ParityRow {
-    const char* text;
-    uint8_t parity;
-};
-
-const ParityRow kParityTable[] = {
-    {"N", 0}, {"n", 0}, {"0", 0}, {"O", 1}, {"o", 1}, {"1", 1}, {"E", 2}, {"e", 2},
-    {"2", 2}, {"M", 3}, {"m", 3}, {"3", 3}, {"S", 4}, {"s", 4}, {"4", 4},
-};
-
-struct StopRow {
-    double value;
-    uint8_t stopBits;
-};
-
-const StopRow kStopTable[] = {{1.0, 0}, {1.5, 1}, {2.0, 2}};
-
-constexpr long kFewestDataBits = 5;
-constexpr long kMostDataBits = 8;
 
 constexpr uint32_t kQueueSize = 70000;
 constexpr unsigned kRtsSettleMilliseconds = 3;
@@ -38,69 +14,6 @@ constexpr uint32_t kEventMask = platform::kLineEventReceived | platform::kLineEv
                                 platform::kLineEventBreak | platform::kLineEventError;
 
 } // namespace
-
-// Takes ",rs485=..." out of the values, so the four values before it parse as without it.
-RtsControl TakeRtsControl(std::string& values) {
-    static const char kKey[] = ",rs485=";
-    size_t key = values.find(kKey);
-    if (key == std::string::npos) return RtsControl::Software;
-    size_t start = key + sizeof kKey - 1;
-    size_t end = values.find(',', start);
-    std::string value = values.substr(start, end == std::string::npos ? end : end - start);
-    values.erase(key, end == std::string::npos ? end : end - key);
-    if (value == "kernel") return RtsControl::Kernel;
-    if (value == "off") return RtsControl::Software;
-    return RtsControl::Unknown;
-}
-
-bool ParseSettings(const char* text, PortSettings& settings) {
-    std::string all = (text && *text) ? text : kDefaultSettings;
-    std::string values;
-    if (all[0] == '/') {
-        size_t colon = all.find(':');
-        settings.portName = all.substr(0, colon);
-        values = colon == std::string::npos ? std::string() : all.substr(colon + 1);
-    } else {
-        settings.portName = all.substr(0, 4);
-        values = all.size() > 5 ? all.substr(5) : std::string();
-    }
-    settings.rtsControl = TakeRtsControl(values);
-
-    std::string fields[4];
-    int commas = 0;
-    size_t valueStart = 0;
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (values[i] == '=') {
-            valueStart = i + 1;
-        } else if (values[i] == ',') {
-            if (commas < 3) fields[commas] = values.substr(valueStart, i - valueStart);
-            ++commas;
-            valueStart = i + 1;
-        }
-    }
-    size_t lastEquals = values.rfind('=');
-    fields[3] = values.substr(lastEquals == std::string::npos ? 0 : lastEquals + 1);
-
-    settings.baud = static_cast<uint32_t>(std::strtoul(fields[0].c_str(), nullptr, 10));
-    for (const ParityRow& row : kParityTable)
-        if (fields[1] == row.text) settings.parity = row.parity;
-    long dataBits = std::strtol(fields[2].c_str(), nullptr, 10);
-    bool dataBitsValid = dataBits >= kFewestDataBits && dataBits <= kMostDataBits;
-    if (dataBitsValid) settings.dataBits = static_cast<uint8_t>(dataBits);
-    double stop = std::atof(fields[3].c_str());
-    bool stopValid = false;
-    for (const StopRow& row : kStopTable)
-        if (stop == row.value) {
-            settings.stopBits = row.stopBits;
-            stopValid = true;
-        }
-    return settings.baud != 0 && dataBitsValid && stopValid &&
-           settings.rtsControl != RtsControl::Unknown;
-}
-
-uint32_t WriteMultiplier(uint32_t baud) {
-    return baud == 0 ? 0 : 19200 / baud;
-}
 
 CComm::CComm() = default;
 
@@ -133,8 +46,11 @@ platform::MessageParam CComm::OnMessage(unsigned message, platform::MessageParam
 
 int CComm::Open(const char* text) {
     if (open_) Close();
-    // A missing or non-numeric baud rate would also divide the write time-out by zero.
-    if (!ParseSettings(text, settings_)) return 0;
+    if (!ParseSettings(text, settings_)) {
+        platform::SetSystemError(platform::ErrorReason::InvalidSettings);
+        return 0;
+    }
+    // A failed open leaves the system error at its reason; closing the device must keep it.
     if (!device_.Open(settings_.portName)) return 0;
     device_.SetEventMask(kEventMask);
     device_.SetQueueSizes(kQueueSize, kQueueSize);
@@ -143,6 +59,7 @@ int CComm::Open(const char* text) {
     platform::LineSettings line = {settings_.baud, settings_.dataBits, settings_.parity,
                                    settings_.stopBits, flowFlags_};
     if (!device_.ApplyLineSettings(line)) {
+        platform::SystemErrorKeeper keep;
         device_.Close();
         return 0;
     }
@@ -150,6 +67,7 @@ int CComm::Open(const char* text) {
     driverRts_ = settings_.rtsControl == RtsControl::Kernel &&
                  device_.SetDriverRtsControl(kRtsSettleMilliseconds, kRtsSettleMilliseconds);
     if (!device_.StartEvents(Handle(), WM_COMM_EVENT)) {
+        platform::SystemErrorKeeper keep;
         device_.Close();
         return 0;
     }

@@ -3,12 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <string>
 
 #include "codec/bytes.h"
 #include "platform/serial.h"
 #include "platform/window.h"
+#include "transport/port_settings.h"
 
 namespace qarn {
 
@@ -17,30 +16,6 @@ enum CommMessage : unsigned {
     WM_COMM_RXDATA = 0x0D61,
     WM_COMM_TXDONE = 0x0D62,
 };
-
-// Who switches RTS around a write: this library (raised, 3 ms, write, transmitter empty, 3 ms,
-// dropped) or, where the driver can, the driver with the same delays.
-enum class RtsControl : uint8_t { Software, Kernel, Unknown };
-
-// The line parameters a settings text sets; fields a text does not match keep their value.
-struct PortSettings {
-    std::string portName;
-    uint32_t baud = 9600;
-    uint8_t dataBits = 8;
-    uint8_t parity = 2;
-    uint8_t stopBits = 0;
-    RtsControl rtsControl = RtsControl::Software; // from every text anew
-};
-
-// Parses "COM1:baud=9600,parity=E,data=8,stop=1" (or "/dev/path:..." ) into settings, values by
-// position; an empty text is the default. False when the text gives no line to open: a baud
-// rate of 0, data bits outside 5 to 8, or a stop value other than 1, 1.5 and 2 (the data bits
-// are then not stored and the stop bits keep their value). After the four values ",rs485=kernel"
-// or ",rs485=off" may follow; another rs485 value gives RtsControl::Unknown and false.
-bool ParseSettings(const char* text, PortSettings& settings);
-
-// The write time-out multiplier: 19200 divided by the baud rate (0 for a baud rate of 0).
-uint32_t WriteMultiplier(uint32_t baud);
 
 class CComm : public platform::Window {
   public:

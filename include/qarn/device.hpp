@@ -2,7 +2,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -83,8 +85,14 @@ class Device {
         if (auto misuse = Misuse()) return *misuse;
         auto text = settings.text(path);
         if (!text) return text.error();
-        if (ConnectPort(state_->handle, text->c_str()) != 1)
-            return Error(Failure::port, -1, "qarn: cannot open the port " + path);
+        errno = 0;
+        if (ConnectPort(state_->handle, text->c_str()) != 1) {
+            int reason = errno;
+            std::string why = reason == EBUSY ? "the port is in use by another program"
+                              : reason != 0   ? std::strerror(reason)
+                                              : "not a usable serial port";
+            return Error(Failure::port, -1, "qarn: cannot open the port " + path + ": " + why);
+        }
         return {};
     }
     bool disconnect() { return !Misuse() && DisConnectPort(state_->handle) == 1; }

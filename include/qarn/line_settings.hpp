@@ -14,14 +14,17 @@ struct LineSettings {
     double stop_bits = 1.0; // 1, 1.5 or 2
 
     // "PATH:baud=9600,parity=E,data=8,stop=1". The path is a device path ("/dev/ttyUSB0") or a
-    // port name "COM1" to "COM9"; a device path cannot hold ':', which ends it in the text.
+    // port name "COM1" to "COM256"; a device path cannot hold ':', which ends it in the text.
     Result<std::string> text(const std::string& path) const {
-        bool comName =
-            path.size() == 4 && path.compare(0, 3, "COM") == 0 && path[3] >= '1' && path[3] <= '9';
+        std::string number = path.size() > 3 ? path.substr(3) : std::string();
+        bool comName = path.compare(0, 3, "COM") == 0 && !number.empty() && number.size() <= 3 &&
+                       number[0] != '0' &&
+                       number.find_first_not_of("0123456789") == std::string::npos &&
+                       std::stoi(number) <= 256;
         bool devicePath = path.size() > 1 && path[0] == '/' &&
                           path.find_first_of(std::string(":\0", 2)) == std::string::npos;
         if (!comName && !devicePath)
-            return Bad("the port \"" + path + "\" is neither a device path nor COM1 to COM9");
+            return Bad("the port \"" + path + "\" is neither a device path nor COM1 to COM256");
         if (baud <= 0) return Bad("the line speed must be above 0");
         if (std::string("NEOMS").find(parity) == std::string::npos || parity == '\0')
             return Bad("the parity must be N, E, O, M or S");

@@ -5,11 +5,14 @@
 #include "platform/serial.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/epoll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,23 +22,13 @@
 
 #include "platform/clock.h"
 #include "platform/posix/descriptor_watch.h"
+#include "platform/posix/line_speed.h"
+#include "platform/posix/termios2.h"
 #include "platform/relay_window.h"
 
 namespace qarn::platform {
 
 namespace {
-
-struct BaudRow {
-    uint32_t baud;
-    speed_t speed;
-};
-
-const BaudRow kBaudTable[] = {
-    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
-};
 
 const tcflag_t kDataBitsFlags[] = {CS5, CS6, CS7, CS8}; // 5 to 8 data bits
 
@@ -48,6 +41,22 @@ constexpr uint64_t kLongestTransmitPollMicroseconds = 1000;
 constexpr unsigned kMessageDeviceReady = 0x0401;
 constexpr unsigned kTransmitTimer = 1;
 constexpr unsigned kHeldInputTimer = 2;
+
+// "COMn" and "\\.\COMn" name /dev/ttyS<n-1>; a name that begins with '/' is the device's path.
+bool DevicePath(const std::string& name, std::string& path) {
+    if (!name.empty() && name[0] == '/') {
+        path = name;
+        return true;
+    }
+    std::string port = name.compare(0, 4, "\\\\.\\") == 0 ? name.substr(4) : name;
+    if (port.size() < 4 || strncasecmp(port.c_str(), "COM", 3) != 0) return false;
+    char* end = nullptr;
+    unsigned long number = std::strtoul(port.c_str() + 3, &end, 10);
+    if (*end != '\0' || !std::isdigit(static_cast<unsigned char>(port[3])) || number < 1)
+        return false;
+    path = "/dev/ttyS" + std::to_string(number - 1);
+    return true;
+}
 
 // Writes everything, waiting for room when the driver's queue is full.
 IoResult WriteAll(int fd, const uint8_t* bytes, size_t size) {
@@ -185,16 +194,26 @@ SerialDevice::~SerialDevice() {
 
 bool SerialDevice::Open(const std::string& name) {
     Close();
-    std::string path = name;
-    if (name.size() >= 4 && name.compare(0, 3, "COM") == 0) {
-        int number = std::atoi(name.c_str() + 3);
-        if (number < 1) return false;
-        path = "/dev/ttyS" + std::to_string(number - 1);
+    std::string path;
+    if (!DevicePath(name, path)) {
+        errno = EINVAL;
+        return false;
     }
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
-    if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0) {
+    // One program per port, as Windows opens a COM port exclusively. The lock belongs to this
+    // open of the device, not to the process, so it also keeps a second device object of the
+    // same program out, and it ends with the descriptor however the program ends. (TIOCEXCL
+    // would not do: root passes it, and it outlives a killed holder while another program
+    // keeps the line open.)
+    int reason = 0;
+    if (!isatty(fd))
+        reason = ENOTTY;
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        reason = errno == EWOULDBLOCK ? EBUSY : errno;
+    if (reason != 0) {
         close(fd);
+        errno = reason;
         return false;
     }
     state_->fd = fd;
@@ -217,7 +236,6 @@ void SerialDevice::Close() {
     if (state_->driverRts) ioctl(state_->fd, TIOCSRS485, &state_->savedRs485);
     state_->driverRts = false;
 #endif
-    ioctl(state_->fd, TIOCNXCL);
     close(state_->fd);
     state_->fd = -1;
 }
@@ -267,16 +285,14 @@ bool SerialDevice::SetTimeouts(const SerialTimeouts&) {
 
 bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
     if (state_->fd < 0) return false;
-    speed_t speed = 0;
-    bool known = false;
-    for (const BaudRow& row : kBaudTable)
-        if (row.baud == settings.baud) {
-            speed = row.speed;
-            known = true;
-        }
-    if (!known || settings.dataBits < 5 || settings.dataBits > 8 || settings.parity > 4 ||
-        settings.stopBits > 2)
+    // termios has one and a half stop bits only as two on 5-bit characters, which UARTs send
+    // as one and a half; on longer characters it would be two without a word.
+    if (settings.baud == 0 || settings.dataBits < 5 || settings.dataBits > 8 ||
+        settings.parity > 4 || settings.stopBits > 2 ||
+        (settings.stopBits == 1 && settings.dataBits != 5)) {
+        errno = EINVAL;
         return false;
+    }
     termios line{};
     if (tcgetattr(state_->fd, &line) != 0) return false;
     cfmakeraw(&line);
@@ -289,7 +305,6 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
         if (settings.parity == 1 || settings.parity == 3) line.c_cflag |= PARODD;
         if (settings.parity >= 3) line.c_cflag |= CMSPAR;
     }
-    // termios has no one and a half stop bits; two is the nearest longer setting.
     if (settings.stopBits != 0) line.c_cflag |= CSTOPB;
     if (settings.flowFlags & 0x02) line.c_cflag |= CRTSCTS;
     line.c_iflag &= ~(IXON | IXOFF);
@@ -298,16 +313,28 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
     line.c_cc[VSTOP] = 0x13;
     line.c_cc[VMIN] = 0;
     line.c_cc[VTIME] = 0;
-    cfsetispeed(&line, speed);
-    cfsetospeed(&line, speed);
-    if (tcsetattr(state_->fd, TCSANOW, &line) == 0) return true;
-    // Some drivers refuse a request they cannot fully honour although they applied the rest
-    // (a pty keeps no parity, and then reports failure for a request that changes nothing):
-    // the line is usable when it runs at the speed, character size and stop bits asked for.
+    speed_t standard = StandardSpeed(settings.baud);
+    if (standard != B0) {
+        cfsetispeed(&line, standard);
+        cfsetospeed(&line, standard);
+    }
+    int reason = 0;
+    if (tcsetattr(state_->fd, TCSANOW, &line) != 0) reason = errno;
+    if (standard == B0 && !SetOtherSpeed(state_->fd, settings.baud) && reason == 0) reason = errno;
+    // Drivers apply what they can: some refuse a request they cannot fully honour although they
+    // applied the rest, others take it and keep values of their own (a speed out of their
+    // range, a character size they lack). The settings read back decide: the line is usable
+    // when it runs at the speed, character size and stop bits asked for. Parity is not read
+    // back, as a pty keeps none.
     termios held{};
-    if (tcgetattr(state_->fd, &held) != 0) return false;
+    uint32_t running = 0;
+    if (tcgetattr(state_->fd, &held) != 0 || !ReadSpeed(state_->fd, running)) return false;
     constexpr tcflag_t kFraming = CSIZE | CSTOPB;
-    return cfgetospeed(&held) == speed && (held.c_cflag & kFraming) == (line.c_cflag & kFraming);
+    if (SpeedHolds(settings.baud, running) &&
+        (held.c_cflag & kFraming) == (line.c_cflag & kFraming))
+        return true;
+    errno = reason != 0 ? reason : EINVAL;
+    return false;
 }
 
 bool SerialDevice::Purge() {

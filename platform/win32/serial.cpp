@@ -51,12 +51,20 @@ bool DevicePath(const std::string& name, std::string& path) {
         path = name;
         return name.size() > 4;
     }
-    if (name.size() < 4 || name.compare(0, 3, "COM") != 0) return false;
+    if (name.size() < 4) return false;
+    for (size_t i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return false;
     for (size_t i = 3; i < name.size(); ++i)
         if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
     if (name.find_first_not_of('0', 3) == std::string::npos) return false; // COM0
     path = "\\\\.\\" + name;
     return true;
+}
+
+// The settings a driver keeps hold the ones asked when speed, character size and stop bits do.
+bool FramingHolds(const DCB& asked, const DCB& held) {
+    return held.BaudRate == asked.BaudRate && held.ByteSize == asked.ByteSize &&
+           held.StopBits == asked.StopBits;
 }
 
 // Waits for an overlapped operation that reported ERROR_IO_PENDING; false when it failed.
@@ -249,7 +257,11 @@ SerialDevice::~SerialDevice() {
 bool SerialDevice::Open(const std::string& name) {
     Close();
     std::string path;
-    if (!DevicePath(name, path) || !state_->Ready()) return false;
+    if (!DevicePath(name, path)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    if (!state_->Ready()) return false;
     HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (port == INVALID_HANDLE_VALUE) return false;
@@ -332,13 +344,17 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
     control.fRtsControl = ctsFlow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
     control.fInX = xonXoff;
     control.fOutX = xonXoff;
-    if (SetCommState(state_->port, &control)) return true;
-    // A driver that keeps no parity (Wine's on a pty) refuses the whole request; the line is
-    // still usable at the speed and framing asked for.
-    if (settings.parity == 0) return false;
-    control.Parity = NOPARITY;
-    control.fParity = FALSE;
-    return SetCommState(state_->port, &control) != FALSE;
+    // The settings read back decide, whether the driver took the request or refused it. Some
+    // take it and keep values of their own; some refuse a request they cannot fully honour
+    // although they applied the rest (Wine's on a pty, which keeps no parity): the line is
+    // usable when it runs at the speed, character size and stop bits asked for.
+    DWORD refusal = SetCommState(state_->port, &control) ? ERROR_SUCCESS : GetLastError();
+    DCB held{};
+    held.DCBlength = sizeof held;
+    if (!GetCommState(state_->port, &held)) return false;
+    if (FramingHolds(control, held)) return true;
+    SetLastError(refusal != ERROR_SUCCESS ? refusal : ERROR_INVALID_PARAMETER);
+    return false;
 }
 
 bool SerialDevice::Purge() {

@@ -67,7 +67,7 @@ def library() -> ctypes.CDLL:
     errors = []
     for name in candidates():
         try:
-            loaded = ctypes.CDLL(name)
+            loaded = ctypes.CDLL(name, use_errno=True)  # ConnectPort's reason
         except OSError as error:
             errors.append(f"{name}: {error}")
             continue

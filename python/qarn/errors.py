@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import errno as _errno
+import os
 from typing import Optional
 
 RESULT_NAMES = {
@@ -63,11 +65,28 @@ class Refused(Error):
 
 
 class PortError(Error):
-    """The serial line could not be opened."""
+    """The serial line could not be opened. errno holds the reason the library gave (EBUSY: the
+    port is in use by another program; 0 when it gave none), path the port."""
+
+    def __init__(self, path: str, errno: int = 0) -> None:
+        super().__init__(f"cannot open the port {path}: {port_failure(errno)}")
+        self.path = path
+        self.errno = errno
 
 
 class WrongThread(Error):
     """A qarn.Line was used from a thread other than the one that made it."""
+
+
+def port_failure(errno: int) -> str:
+    """Why a port did not open, from the library's reason."""
+    if errno == _errno.EBUSY:
+        return "the port is in use by another program"
+    if errno == _errno.ENOTTY:
+        return "not a serial port"
+    if errno == _errno.EINVAL:
+        return "settings it cannot use"
+    return os.strerror(errno) if errno else "not a usable serial port"
 
 
 def error_for(result: int, message: str) -> Error:

@@ -134,8 +134,9 @@ class Line:
         stop = {1: "1", 1.5: "1.5", 2: "2"}[stop_bits]
         settings = f"{path}:baud={baud},parity={parity},data={data_bits},stop={stop}"
         if self._lib.ConnectPort(self._device, settings.encode()) != 1:
+            reason = ctypes.get_errno()
             self._release()
-            raise PortError(f"cannot open the port {path}")
+            raise PortError(path, reason)
 
     def _abandon(self, handle: int) -> None:
         """Ends the command in progress where it stands and releases it."""

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -323,6 +329,44 @@ TEST_F(Qarnctl, BadInputIsAUsageErrorAndSendsNothing) {
     EXPECT_EQ(closed.status, 1);
     EXPECT_NE(closed.err.find("no-such-port: No such file or directory"), std::string::npos)
         << closed.err;
+}
+
+// One program per port: a second qarnctl is told so, and a holder that is killed frees the port.
+TEST_F(Qarnctl, PortInUseByAnotherProgramIsSaidAndFreedWhenItsHolderDies) {
+    std::vector<std::string> words = {QARNCTL_PROGRAM, "--quiet",   "--port", simulator.PortName(),
+                                      "monitor",       "--seconds", "30"};
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t holder = 0;
+    ASSERT_EQ(posix_spawn(&holder, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Waits for the holder's lock without taking the port, which would keep the holder out.
+    bool held = false;
+    for (int i = 0; i < 200 && !held; ++i) {
+        std::ifstream locks("/proc/locks");
+        for (std::string line; !held && std::getline(locks, line);)
+            held = line.find("FLOCK") != std::string::npos &&
+                   line.find(" " + std::to_string(holder) + " ") != std::string::npos;
+        if (!held) usleep(50000);
+    }
+    EXPECT_TRUE(held);
+    Outcome refused = Run({"status", "2"});
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("qarnctl: cannot open " + simulator.PortName() +
+                               ": the port is in use by another program"),
+              std::string::npos)
+        << refused.err;
+    Outcome after = Run({"status", "2"});
+    EXPECT_EQ(after.status, 0) << after.err;
+    EXPECT_EQ(after.json["result"], 13);
 }
 
 } // namespace

@@ -382,7 +382,7 @@ TEST(Handles, UnknownAndStaleHandlesGiveFailureValues) {
     int device = OpenDevice(1, window);
     ASSERT_NE(device, 0);
     EXPECT_EQ(ConnectPort(device, "/dev/qarn-no-such-port:baud=9600,parity=E,data=8,stop=1"), 0);
-    EXPECT_EQ(ConnectPort(device, "COM3"), 0);     // no baud rate
+    EXPECT_EQ(ConnectPort(device, "COM3"), 0);     // the default line on /dev/ttyS2, if any
     EXPECT_EQ(OpenDevice(1, AsWindow(device)), 0); // a device is not the application's window
     EXPECT_FALSE(DestroyAppWindow(AsWindow(device)));
     EXPECT_TRUE(DestroyAppWindow(window)); // takes its device objects with it

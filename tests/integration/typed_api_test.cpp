@@ -251,6 +251,9 @@ TEST_F(TypedApi, ErrorsCarryTheirResultCodes) {
     EXPECT_EQ(device.realtime(kTerminal, 256).error().failure(), qarn::Failure::argument);
     EXPECT_EQ(device.connect(port, {9600, 'X'}).error().failure(), qarn::Failure::argument);
     EXPECT_EQ(device.connect("/dev/null/none").error().failure(), qarn::Failure::port);
+    EXPECT_EQ(qarn::LineSettings().text("COM256").value(),
+              "COM256:baud=9600,parity=E,data=8,stop=1");
+    EXPECT_EQ(qarn::LineSettings().text("COM257").error().failure(), qarn::Failure::argument);
     EXPECT_TRUE(simulator.ReceivedFrames().empty());
     std::remove(path.c_str());
 
@@ -282,6 +285,11 @@ TEST_F(TypedApi, DevicesCloseTheirPortAndMove) {
         first.connect(port).value();
         EXPECT_TRUE(first.status(kTerminal));
         EXPECT_EQ(frames, 1);
+        auto taken = second.connect(port);
+        ASSERT_FALSE(taken);
+        EXPECT_EQ(taken.error().failure(), qarn::Failure::port);
+        EXPECT_EQ(std::string(taken.error().what()),
+                  "qarn: cannot open the port " + port + ": the port is in use by another program");
         first.close();
         EXPECT_EQ(first.status(kTerminal).error().failure(), qarn::Failure::open);
         second.connect(port).value();

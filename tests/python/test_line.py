@@ -3,6 +3,7 @@ result, the thread rule, closing and the layouts against the C header."""
 
 import ctypes
 import datetime as dt
+import errno
 import gc
 import os
 import signal
@@ -118,8 +119,13 @@ def test_exceptions_by_result(simulator, line, tmp_path):
                 lambda: line.write_card(TERMINAL, qarn.Card1(password="12345"))):
         with pytest.raises(ValueError):
             bad()
-    with pytest.raises(qarn.PortError):
+    with pytest.raises(qarn.PortError) as missing_port:
         qarn.Line("/dev/null/none")
+    assert missing_port.value.errno == errno.ENOTDIR
+    with pytest.raises(qarn.PortError) as taken:
+        qarn.Line(simulator.port)
+    assert taken.value.errno == errno.EBUSY
+    assert str(taken.value).endswith(": the port is in use by another program")
     with pytest.raises(ValueError):
         qarn.Line(simulator.port, parity="X")
 

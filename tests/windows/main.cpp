@@ -178,6 +178,20 @@ void CheckLine(const Qarn& qarn, const std::string& port, int terminal, Checks& 
     qarn.CloseDevice(reopened);
 }
 
+// A port from COM10 on is named in full, not by its first four characters: here COM12 is the
+// same line as COM5, and COM1 none.
+void CheckWideName(const Qarn& qarn, const std::string& port, int terminal, Checks& checks) {
+    AppWindow app;
+    if (!checks.Expect(app.Create(), "an application window")) return;
+    int device = OpenConnected(qarn, app, port + ":baud=9600,parity=N,data=8,stop=1");
+    if (!checks.Expect(device != 0, ("ConnectPort opens " + port).c_str())) return;
+    int command = qarn.StartQARNCommand(device, terminal, kStatusCode, nullptr, 0);
+    checks.Expect(command != 0 && qarn.GetCmdResult(command) == kResultDataReady,
+                  ("the status command is answered through " + port).c_str());
+    qarn.EndQARNCommand(command);
+    qarn.CloseDevice(device);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -186,7 +200,9 @@ int main(int argc, char** argv) {
     if (LoadQarn("qarn.dll", qarn, checks)) {
         CheckExportsAndEdition(qarn, checks);
         CheckDeviceWithoutPort(qarn, checks);
-        if (argc > 1) CheckLine(qarn, argv[1], argc > 2 ? std::atoi(argv[2]) : 2, checks);
+        int terminal = argc > 2 ? std::atoi(argv[2]) : 2;
+        if (argc > 1) CheckLine(qarn, argv[1], terminal, checks);
+        if (argc > 3) CheckWideName(qarn, argv[3], terminal, checks);
     }
     return checks.Finish();
 }

@@ -12,10 +12,18 @@ namespace {
 
 constexpr char kDefaultLineSettings[] = "baud=9600,parity=E,data=8,stop=1";
 
-// The device path part of a settings text, for messages.
+// The port's name in a settings text, for messages.
 std::string PortPath(const std::string& settings) {
-    if (!settings.empty() && settings[0] == '/') return settings.substr(0, settings.find(':'));
-    return settings.substr(0, 4);
+    return settings.substr(0, settings.find(':'));
+}
+
+// Why the port did not open, from the reason the library left in errno.
+std::string PortFailure(int reason) {
+    if (reason == EBUSY) return "the port is in use by another program";
+    if (reason == ENOTTY) return "not a serial port";
+    if (reason == EINVAL)
+        return "settings it cannot use (ConnectPort(3) gives each field's values)";
+    return reason != 0 ? std::strerror(reason) : "not a usable serial port";
 }
 
 // Who switches RTS around the frames on the open port, for the port line.
@@ -69,8 +77,8 @@ bool Session::Open(const LineOptions& options, std::ostream& err) {
     errno = 0;
     if (ConnectPort(device_, settings_.c_str()) != 1) {
         int reason = errno;
-        err << "qarnctl: cannot open " << PortPath(settings_) << ": "
-            << (reason != 0 ? std::strerror(reason) : "not a usable serial port") << "\n";
+        err << "qarnctl: cannot open " << PortPath(settings_) << ": " << PortFailure(reason)
+            << "\n";
         return false;
     }
     // The settings text in full, so that every key it holds (speed, framing, line driver)
