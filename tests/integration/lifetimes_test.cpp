@@ -1,17 +1,18 @@
 // A device lives no longer than the thread that opened it and belongs to its process alone: a
 // thread that ends takes its devices with it, a forked child reaches nothing of its parent's, and
 // a thread without a free descriptor gets no window until one is free again.
+// Linux only: the scenarios count descriptors, limit them and fork.
+#if !defined(_WIN32)
+
 #include <chrono>
 #include <thread>
 
-#include "line_fixture.h"
-
-#if !defined(_WIN32)
 #include <dirent.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#endif
+
+#include "line_fixture.h"
 
 using namespace scenario;
 
@@ -19,7 +20,6 @@ namespace {
 
 void Ignore(int, int, int, void*) {}
 
-#if !defined(_WIN32)
 int OpenDescriptors() {
     int count = 0;
     if (DIR* listing = opendir("/proc/self/fd")) {
@@ -29,7 +29,6 @@ int OpenDescriptors() {
     }
     return count;
 }
-#endif
 
 } // namespace
 
@@ -37,9 +36,7 @@ TEST(Lifetimes, AThreadThatEndsClosesItsDevicesAndNoLaterThreadGetsThem) {
     Simulator simulator;
     ASSERT_TRUE(testline::StartSimulatedLine(simulator, {0x0002}));
     std::string settings = LineSettings(simulator);
-#if !defined(_WIN32)
     int descriptors = OpenDescriptors();
-#endif
     int leftOpen = 0;
     std::thread([&] {
         QarnWindow window = CreateAppWindow(Ignore, nullptr);
@@ -47,9 +44,7 @@ TEST(Lifetimes, AThreadThatEndsClosesItsDevicesAndNoLaterThreadGetsThem) {
         if (device && ConnectPort(device, settings.c_str()) == 1) leftOpen = device;
     }).join();
     ASSERT_NE(leftOpen, 0);
-#if !defined(_WIN32)
     EXPECT_EQ(OpenDescriptors(), descriptors) << "the port or the thread's queue stayed open";
-#endif
     // A later thread, which may well get the ended one's stack and thread-local storage.
     int found = -1;
     int closed = -1;
@@ -74,8 +69,6 @@ TEST(Lifetimes, AThreadThatEndsClosesItsDevicesAndNoLaterThreadGetsThem) {
     DestroyAppWindow(window);
     simulator.Stop();
 }
-
-#if !defined(_WIN32)
 
 TEST_F(Line, AForkedChildReachesNothingOfItsParent) {
     Open();
