@@ -5,18 +5,19 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/thread_identity.h"
+
 namespace qarn {
 
 namespace {
 
 // Every function of a device runs on the thread that opened it; a handle therefore resolves only
-// on that thread, so a call from another one fails without touching the object. The address of
-// a thread-local object tells the threads apart without asking the system.
-using ThreadMark = const void*;
+// on that thread, so a call from another one, or from a forked child, fails without touching the
+// object. Threads are told apart by their serial number, which no later thread takes over.
+using ThreadMark = uint64_t;
 
 ThreadMark CurrentThread() {
-    thread_local const char mark = 0;
-    return &mark;
+    return platform::ThreadSerial();
 }
 
 template <typename Object> struct Entry {
@@ -24,6 +25,8 @@ template <typename Object> struct Entry {
     ThreadMark owner;
 };
 
+// One lock guards both tables and the counter; it is held only inside the functions below, never
+// while an object's own code runs.
 std::mutex registryLock;
 std::unordered_map<uint32_t, Entry<CQARNCommand>> devices;
 std::unordered_map<uint32_t, Entry<CQARNAction>> commands;
@@ -78,7 +81,9 @@ bool PostQuitToDeviceOwner(uint32_t handle) {
     // of a device found here is alive until the post is done.
     std::lock_guard<std::mutex> hold(registryLock);
     auto found = devices.find(handle);
-    return found != devices.end() && platform::PostQuitToOwnerOf(found->second.object->Handle());
+    // A forked child's copy of a device shares the parent's queue: it posts nothing.
+    return found != devices.end() && platform::IsThreadOfThisProcess(found->second.owner) &&
+           platform::PostQuitToOwnerOf(found->second.object->Handle());
 }
 
 uint32_t RegisterCommand(CQARNAction* action) {

@@ -1,6 +1,6 @@
 // The handle registry: device and command handles are numbers issued here, so a stale, unknown
 // or zero handle is recognised instead of being dereferenced. A handle is found only on the
-// thread that registered it (the device's owner).
+// thread that registered it (the device's owner), and only in the process that registered it.
 #pragma once
 
 #include <cstdint>

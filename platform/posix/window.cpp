@@ -1,10 +1,12 @@
 // Window objects on POSIX: a registry of handles and a message queue per thread, with an
 // eventfd for posted messages, a timerfd for the earliest timer and the watched descriptors,
-// joined in one epoll set.
+// joined in one epoll set. A thread's queue and the windows in it end with the thread; a forked
+// child's thread starts a queue of its own, as the parent's descriptors are shared with it.
 #include "platform/window.h"
 
 #include "platform/clock.h"
 #include "platform/posix/descriptor_watch.h"
+#include "platform/thread_identity.h"
 
 #include <algorithm>
 #include <deque>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include <errno.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
@@ -51,6 +54,7 @@ struct Readiness {
 };
 
 struct ThreadQueue {
+    const uint64_t owner = ThreadSerial();
     std::mutex lock; // guards posted only; everything else belongs to the owner thread
     std::deque<Message> posted;
     int wakeDescriptor = -1;
@@ -64,21 +68,25 @@ struct ThreadQueue {
     int dispatching = 0; // DispatchDue loops running on the owner thread
     std::vector<Window*> finalPending;
 
-    ThreadQueue() {
-        wakeDescriptor = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        timerDescriptor = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-        pollDescriptor = epoll_create1(EPOLL_CLOEXEC);
-        for (int descriptor : {wakeDescriptor, timerDescriptor}) {
+    // A queue with all three descriptors, or null when the process has none to spare.
+    static std::shared_ptr<ThreadQueue> Create() {
+        auto queue = std::make_shared<ThreadQueue>();
+        queue->wakeDescriptor = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        queue->timerDescriptor = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        queue->pollDescriptor = epoll_create1(EPOLL_CLOEXEC);
+        for (int descriptor : {queue->wakeDescriptor, queue->timerDescriptor}) {
             epoll_event interest{};
             interest.events = EPOLLIN;
             interest.data.fd = descriptor;
-            epoll_ctl(pollDescriptor, EPOLL_CTL_ADD, descriptor, &interest);
+            if (descriptor < 0 || queue->pollDescriptor < 0 ||
+                epoll_ctl(queue->pollDescriptor, EPOLL_CTL_ADD, descriptor, &interest) != 0)
+                return nullptr;
         }
+        return queue;
     }
     ~ThreadQueue() {
-        close(pollDescriptor);
-        close(timerDescriptor);
-        close(wakeDescriptor);
+        for (int descriptor : {pollDescriptor, timerDescriptor, wakeDescriptor})
+            if (descriptor >= 0) close(descriptor);
     }
 
     // The eventfd is written only to wake the owner thread: not when it is already readable,
@@ -175,9 +183,29 @@ struct ThreadQueue {
     }
 };
 
-std::shared_ptr<ThreadQueue>& CurrentQueue() {
-    thread_local std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>();
-    return queue;
+// The calling thread's queue; it destroys the thread's windows when the thread ends.
+struct QueueHolder {
+    std::shared_ptr<ThreadQueue> queue;
+    ~QueueHolder();
+};
+
+QueueHolder& Holder() {
+    thread_local QueueHolder holder;
+    return holder;
+}
+
+// The calling thread's queue, made on first use and again in a forked child; null when its
+// descriptors cannot be had, and tried again on the next call.
+ThreadQueue* CurrentQueue() {
+    std::shared_ptr<ThreadQueue>& queue = Holder().queue;
+    if (!queue || queue->owner != ThreadSerial()) queue = ThreadQueue::Create();
+    return queue.get();
+}
+
+// The queue, if the calling thread has one already.
+ThreadQueue* ExistingQueue() {
+    const std::shared_ptr<ThreadQueue>& queue = Holder().queue;
+    return queue && queue->owner == ThreadSerial() ? queue.get() : nullptr;
 }
 
 struct Entry {
@@ -194,8 +222,27 @@ WindowHandle lastHandle = 0x10000;
 Window* FindOwnWindow(WindowHandle window) {
     std::lock_guard<std::mutex> hold(registryLock);
     auto found = registry.find(window);
-    if (found == registry.end() || found->second.queue != CurrentQueue()) return nullptr;
+    if (found == registry.end() || found->second.queue.get() != ExistingQueue()) return nullptr;
     return found->second.object;
+}
+
+// The windows of the queue without a parent; destroying them destroys all the queue's windows.
+std::vector<WindowHandle> TopWindows(const ThreadQueue* queue) {
+    std::lock_guard<std::mutex> hold(registryLock);
+    std::vector<WindowHandle> top;
+    for (const auto& [handle, entry] : registry)
+        if (entry.queue.get() == queue && entry.parent == 0) top.push_back(handle);
+    return top;
+}
+
+// A thread that ends takes its windows with it, as if each had been destroyed: the device objects
+// among them close their ports and release their handles. A forked child's copy of the parent's
+// queue is left alone, since its descriptors are the parent's too.
+QueueHolder::~QueueHolder() {
+    if (!queue || queue->owner != ThreadSerial()) return;
+    for (WindowHandle window : TopWindows(queue.get()))
+        if (Window* object = FindOwnWindow(window)) object->Destroy();
+    queue.reset();
 }
 
 void RunFinalDestroys(ThreadQueue& queue) {
@@ -234,7 +281,7 @@ struct WindowBackend {
     }
 
     static void DestroyTree(Window& window) {
-        ThreadQueue& queue = *CurrentQueue();
+        ThreadQueue& queue = *ExistingQueue();
         ++queue.dispatchDepth;
         window.OnDestroy();
         for (WindowHandle child : Children(window)) {
@@ -264,23 +311,25 @@ Window::Window() = default;
 
 Window::~Window() {
     if (handle_ != 0) WindowBackend::Unregister(*this);
-    auto& pending = CurrentQueue()->finalPending;
-    pending.erase(std::remove(pending.begin(), pending.end(), this), pending.end());
+    if (ThreadQueue* queue = ExistingQueue()) {
+        auto& pending = queue->finalPending;
+        pending.erase(std::remove(pending.begin(), pending.end(), this), pending.end());
+    }
 }
 
 bool Window::CreateChild(WindowHandle parent) {
-    if (handle_ != 0) return false;
+    if (handle_ != 0 || !CurrentQueue()) return false;
+    ThreadQueue& queue = *CurrentQueue();
     {
         std::lock_guard<std::mutex> hold(registryLock);
         if (parent != 0) {
             auto found = registry.find(parent);
-            if (found == registry.end() || found->second.queue != CurrentQueue()) return false;
+            if (found == registry.end() || found->second.queue.get() != &queue) return false;
         }
         handle_ = ++lastHandle;
-        registry[handle_] = Entry{this, CurrentQueue(), parent, {}};
+        registry[handle_] = Entry{this, Holder().queue, parent, {}};
         if (parent != 0) registry[parent].children.push_back(handle_);
     }
-    ThreadQueue& queue = *CurrentQueue();
     ++queue.dispatchDepth;
     bool accepted = OnCreate();
     --queue.dispatchDepth;
@@ -297,9 +346,9 @@ bool Window::CreateChild(WindowHandle parent) {
 }
 
 bool Window::Destroy() {
-    if (handle_ == 0) return false;
+    if (handle_ == 0 || !FindOwnWindow(handle_)) return false;
     WindowBackend::DestroyTree(*this);
-    RunFinalDestroys(*CurrentQueue());
+    RunFinalDestroys(*ExistingQueue());
     return true;
 }
 
@@ -310,22 +359,24 @@ WindowHandle Window::Parent() const {
 }
 
 bool Window::SetTimer(unsigned id, unsigned periodMilliseconds) {
-    if (handle_ == 0) return false;
+    if (handle_ == 0 || !ExistingQueue()) return false;
     KillTimer(id);
     uint64_t period = std::max(periodMilliseconds, 1u) * uint64_t{1000};
-    CurrentQueue()->timers.push_back(Timer{handle_, id, period, MonotonicMicroseconds() + period});
+    ExistingQueue()->timers.push_back(Timer{handle_, id, period, MonotonicMicroseconds() + period});
     return true;
 }
 
 bool Window::SetDeadlineTimer(unsigned id, uint64_t dueMicroseconds) {
-    if (handle_ == 0) return false;
+    if (handle_ == 0 || !ExistingQueue()) return false;
     KillTimer(id);
-    CurrentQueue()->timers.push_back(Timer{handle_, id, 0, dueMicroseconds});
+    ExistingQueue()->timers.push_back(Timer{handle_, id, 0, dueMicroseconds});
     return true;
 }
 
 void Window::KillTimer(unsigned id) {
-    auto& timers = CurrentQueue()->timers;
+    ThreadQueue* queue = ExistingQueue();
+    if (!queue) return;
+    auto& timers = queue->timers;
     WindowHandle handle = handle_;
     timers.erase(std::remove_if(timers.begin(), timers.end(),
                                 [&](const Timer& t) { return t.window == handle && t.id == id; }),
@@ -337,11 +388,11 @@ MessageParam Window::OnMessage(unsigned, MessageParam, MessageParam) {
 }
 
 MessageParam Window::Dispatch(unsigned message, MessageParam wParam, MessageParam lParam) {
-    ThreadQueue& queue = *CurrentQueue();
     if (handle_ == 0) {
         if (message == 0) WindowBackend::FinalDestroy(*this);
         return 0;
     }
+    ThreadQueue& queue = *ExistingQueue();
     ++queue.dispatchDepth;
     MessageParam result = OnMessage(message, wParam, lParam);
     --queue.dispatchDepth;
@@ -367,7 +418,7 @@ bool PostToQueueOf(WindowHandle window, const Message& message) {
         if (found == registry.end()) return false;
         queue = found->second.queue;
     }
-    bool fromOwnDispatch = queue == CurrentQueue() && queue->dispatching > 0;
+    bool fromOwnDispatch = queue.get() == ExistingQueue() && queue->dispatching > 0;
     queue->Post(message, fromOwnDispatch);
     return true;
 }
@@ -414,8 +465,10 @@ int DispatchDue(ThreadQueue& queue) {
 } // namespace
 
 bool PumpUntil(const std::function<bool()>& done) {
-    if (done()) return true;
-    ThreadQueue& queue = *CurrentQueue();
+    // Without a queue the thread has no window, so nothing could make done() hold.
+    ThreadQueue* own = ExistingQueue();
+    if (done() || !own) return true;
+    ThreadQueue& queue = *own;
     ++queue.dispatchDepth;
     bool quit = false;
     for (;;) {
@@ -432,7 +485,13 @@ bool PumpUntil(const std::function<bool()>& done) {
 }
 
 int PumpMessages(int timeoutMilliseconds) {
-    ThreadQueue& queue = *CurrentQueue();
+    ThreadQueue* own = CurrentQueue();
+    if (!own) {
+        // No descriptor for a queue: no message can come, but the caller's loop must not spin.
+        poll(nullptr, 0, timeoutMilliseconds < 0 ? -1 : timeoutMilliseconds);
+        return 0;
+    }
+    ThreadQueue& queue = *own;
     int dispatched = DispatchDue(queue);
     if (dispatched == 0) {
         queue.WaitForWork(timeoutMilliseconds < 0 ? -1 : timeoutMilliseconds);
@@ -443,12 +502,14 @@ int PumpMessages(int timeoutMilliseconds) {
 }
 
 void PostQuit(int exitCode) {
-    CurrentQueue()->Post(Message{0, kMessageQuit, exitCode, 0}, false);
+    if (ThreadQueue* queue = CurrentQueue())
+        queue->Post(Message{0, kMessageQuit, exitCode, 0}, false);
 }
 
 bool WatchDescriptor(int descriptor, uint32_t events, WindowHandle window, unsigned message) {
-    ThreadQueue& queue = *CurrentQueue();
-    if (!FindOwnWindow(window)) return false;
+    ThreadQueue* own = ExistingQueue();
+    if (!own || !FindOwnWindow(window)) return false;
+    ThreadQueue& queue = *own;
     epoll_event interest{};
     interest.events = events;
     interest.data.fd = descriptor;
@@ -458,7 +519,9 @@ bool WatchDescriptor(int descriptor, uint32_t events, WindowHandle window, unsig
 }
 
 void UnwatchDescriptor(int descriptor) {
-    ThreadQueue& queue = *CurrentQueue();
+    ThreadQueue* own = ExistingQueue();
+    if (!own) return;
+    ThreadQueue& queue = *own;
     epoll_ctl(queue.pollDescriptor, EPOLL_CTL_DEL, descriptor, nullptr);
     auto& watches = queue.watches;
     watches.erase(
@@ -473,9 +536,10 @@ void UnwatchDescriptor(int descriptor) {
 }
 
 int MessageDescriptor() {
-    ThreadQueue& queue = *CurrentQueue();
-    queue.ArmTimer();
-    return queue.pollDescriptor;
+    ThreadQueue* queue = CurrentQueue();
+    if (!queue) return -1;
+    queue->ArmTimer();
+    return queue->pollDescriptor;
 }
 
 } // namespace qarn::platform

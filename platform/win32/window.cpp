@@ -5,6 +5,10 @@
 // which the library's own message loop waits on beside the queue, so a deadline is met to well
 // under a millisecond. Each deadline also has a window timer behind it, so that a message loop
 // of the application's own still delivers it, at the window timer's coarser resolution.
+//
+// A thread that ends destroys its windows of this library first, from a fiber-local storage
+// callback: it runs as the thread ends, before the loader's thread-detach calls and outside the
+// loader lock, so a serial port's reader thread can still be waited for.
 #include "platform/window.h"
 
 #include "platform/clock.h"
@@ -39,7 +43,8 @@ struct Deadline {
 };
 
 struct ThreadState {
-    int handlerDepth = 0; // handlers of this thread now running
+    int handlerDepth = 0;         // handlers of this thread now running
+    std::vector<Window*> windows; // the objects attached to this thread's windows
     std::vector<Window*> finalPending;
     std::vector<Deadline> deadlines;
     HANDLE waitable = nullptr; // created with the first deadline
@@ -112,6 +117,23 @@ ThreadState& Current() {
     return state;
 }
 
+void WINAPI ThreadEnds(void* state);
+
+// The fiber-local slot whose callback ends a thread's windows; freed when the module is unloaded,
+// so that no thread calls into the unloaded code.
+struct ThreadEndSlot {
+    std::atomic<bool> unloading{false};
+    DWORD index = FlsAlloc(ThreadEnds);
+    ~ThreadEndSlot() {
+        unloading = true;
+        if (index != FLS_OUT_OF_INDEXES) FlsFree(index);
+    }
+} threadEndSlot;
+
+void Forget(std::vector<Window*>& list, Window* window) {
+    list.erase(std::remove(list.begin(), list.end(), window), list.end());
+}
+
 HWND ToHwnd(WindowHandle window) {
     return reinterpret_cast<HWND>(static_cast<uintptr_t>(window));
 }
@@ -162,6 +184,11 @@ struct WindowBackend {
         }
         toolbarProcedure = previous;
         object.handle_ = ToHandle(window);
+        ThreadState& state = Current();
+        // The slot's value makes the thread's end call ThreadEnds.
+        if (state.windows.empty() && threadEndSlot.index != FLS_OUT_OF_INDEXES)
+            FlsSetValue(threadEndSlot.index, &state);
+        state.windows.push_back(&object);
         return true;
     }
 
@@ -181,6 +208,7 @@ struct WindowBackend {
             result = CallToolbar(window, message, wParam, lParam);
             Detach(window);
             object.handle_ = 0;
+            Forget(state.windows, &object);
             state.Forget(window, 0, true);
             state.finalPending.push_back(&object);
             break;
@@ -217,6 +245,20 @@ LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return WindowBackend::Handle(*object, window, message, wParam, lParam);
 }
 
+// Destroys the ending thread's windows whose parent is none of this library's (the device objects),
+// and with them all the others. Called with another thread's state only when the slot is freed.
+void WINAPI ThreadEnds(void* state) {
+    ThreadState& current = Current();
+    if (threadEndSlot.unloading || state != &current) return;
+    std::vector<Window*> top;
+    for (Window* window : current.windows)
+        if (!ObjectOf(GetParent(ToHwnd(window->Handle())))) top.push_back(window);
+    for (Window* window : top)
+        if (std::find(current.windows.begin(), current.windows.end(), window) !=
+            current.windows.end())
+            window->Destroy();
+}
+
 } // namespace
 
 Window::Window() = default;
@@ -228,8 +270,8 @@ Window::~Window() {
         handle_ = 0;
         ::DestroyWindow(window);
     }
-    auto& pending = Current().finalPending;
-    pending.erase(std::remove(pending.begin(), pending.end(), this), pending.end());
+    Forget(Current().windows, this);
+    Forget(Current().finalPending, this);
 }
 
 bool Window::CreateChild(WindowHandle parent) {
@@ -253,6 +295,7 @@ bool Window::CreateChild(WindowHandle parent) {
         // for it, but the children it made are destroyed as usual.
         Detach(window);
         handle_ = 0;
+        Forget(state.windows, this);
         ++state.handlerDepth;
         ::DestroyWindow(window);
         --state.handlerDepth;
