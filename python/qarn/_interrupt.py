@@ -42,6 +42,10 @@ class Stop:
             self._device = 0
 
 
+# Written by unwatch(): no signal has the number 0.
+_FLUSH = 0
+
+
 class _SignalWatch:
     """The helper thread that reads the wakeup descriptor; bytes of other signals go on to the
     descriptor that was set before, if any."""
@@ -52,11 +56,22 @@ class _SignalWatch:
         self._lock = threading.Lock()
         self._stop: Optional[Stop] = None
         self._forward = -1
+        self._flushed = threading.Event()
         threading.Thread(target=self._run, name="qarn-interrupts", daemon=True).start()
 
     def watch(self, stop: Optional[Stop], forward: int = -1) -> None:
         with self._lock:
             self._stop, self._forward = stop, forward
+
+    def unwatch(self) -> None:
+        """Ends the watch once every byte written so far has been read for it, so that a signal
+        of this command is never taken for the next one's."""
+        read = threading.Event()
+        with self._lock:
+            self._flushed = read
+        os.write(self.write, bytes([_FLUSH]))
+        read.wait(1.0)
+        self.watch(None)
 
     def _run(self) -> None:
         while True:
@@ -65,9 +80,13 @@ class _SignalWatch:
                 stop, forward = self._stop, self._forward
             if stop is not None and signal.SIGINT in signals:
                 stop.stop(KeyboardInterrupt())
-            if forward >= 0:
+            others = bytes(number for number in signals if number != _FLUSH)
+            if forward >= 0 and others:
                 with contextlib.suppress(OSError):
-                    os.write(forward, signals)
+                    os.write(forward, others)
+            if _FLUSH in signals:
+                with self._lock:
+                    self._flushed.set()
 
 
 _watch: Optional[_SignalWatch] = None
@@ -102,5 +121,5 @@ def ctrl_c_ends(stop: Stop) -> Iterator[None]:
         yield
     finally:
         signal.set_wakeup_fd(previous)
-        _watch.watch(None)
+        _watch.unwatch()
         signal.signal(signal.SIGINT, signal.default_int_handler)

@@ -227,7 +227,7 @@ void RunDownloads(int device, dmsim::Simulator& simulator, const Options& option
     std::mt19937_64 random(options.seed);
     std::vector<uint64_t> numbers(static_cast<size_t>(options.listSize));
     for (uint64_t& number : numbers)
-        number = random() % 10000000000ULL;
+        number = random() % 0x100000000ULL; // list numbers are 32-bit
     std::vector<uint32_t> wanted(numbers.begin(), numbers.end());
     std::sort(wanted.begin(), wanted.end());
     char path[] = "/tmp/qarn-soak-XXXXXX";

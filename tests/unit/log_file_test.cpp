@@ -62,7 +62,7 @@ TEST_F(LogFile, RecordsGoOutSixAtATimeAndAtTheEnd) {
         log.AddRecord(0x99, 3, 0x00AB);
         EXPECT_EQ(ReadFile("CommLog.log").size(), kLogHeaderSize + 534);
         log.AddRecord(255, 1, 0xFFFF);
-        log.AddRecord(255, 9, 0xFFFF);
+        log.AddRecord(255, 10, 0xFFFF);
     }
     std::string file = ReadFile("CommLog.log");
     ASSERT_EQ(file.size(), kLogHeaderSize + 8 * kLogRecordSize);
