@@ -1,7 +1,8 @@
 // Serial devices on termios. Line events come from the owner thread's own message queue, which
 // watches the device (edge-triggered) beside its posted messages and timers: a reply costs one
-// wake-up of that thread and no thread of its own. "Transmitter empty" is the output queue
-// drained after a write, looked at by a timer.
+// wake-up of that thread and no thread of its own. "Transmitter empty" is looked at by a timer,
+// first when the write's characters can have left the wire at the line's speed, then until the
+// output queue has drained and, where the driver tells, the shift register is empty.
 #include "platform/serial.h"
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/posix/descriptor_watch.h"
 #include "platform/relay_window.h"
+#include "platform/wire_time.h"
 
 namespace qarn::platform {
 
@@ -39,8 +41,9 @@ const BaudRow kBaudTable[] = {
 
 const tcflag_t kDataBitsFlags[] = {CS5, CS6, CS7, CS8}; // 5 to 8 data bits
 
-// While a write is unconfirmed the output queue is looked at once the write has returned, then
-// after pauses that double up to a limit: a pty drains at once, a slow line takes a while.
+// While a write is unconfirmed the output queue is looked at once its characters can have left
+// the wire, then after pauses that double up to a limit: a pty drains at once, a slow line takes a
+// while.
 constexpr uint64_t kFirstTransmitPollMicroseconds = 100;
 constexpr uint64_t kLongestTransmitPollMicroseconds = 1000;
 
@@ -80,6 +83,7 @@ struct SerialDevice::State {
     uint64_t transmitPoll = kFirstTransmitPollMicroseconds;
     bool inputHeld = false; // input arrived while a write was unconfirmed
     bool watched = false;   // a tty that hung up stays readable for good: it is watched no more
+    LineSettings line{};    // as the driver applied them
     // Drivers without the line-status or modem-line requests (a pty) are not asked again.
     bool lineStatusKnown = true;
     bool modemLinesKnown = true;
@@ -300,14 +304,23 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
     line.c_cc[VTIME] = 0;
     cfsetispeed(&line, speed);
     cfsetospeed(&line, speed);
-    if (tcsetattr(state_->fd, TCSANOW, &line) == 0) return true;
+    // The wire time counts the stop bits the line really has.
+    LineSettings applied = settings;
+    if (applied.stopBits != 0) applied.stopBits = 2;
+    if (tcsetattr(state_->fd, TCSANOW, &line) == 0) {
+        state_->line = applied;
+        return true;
+    }
     // Some drivers refuse a request they cannot fully honour although they applied the rest
     // (a pty keeps no parity, and then reports failure for a request that changes nothing):
     // the line is usable when it runs at the speed, character size and stop bits asked for.
     termios held{};
     if (tcgetattr(state_->fd, &held) != 0) return false;
     constexpr tcflag_t kFraming = CSIZE | CSTOPB;
-    return cfgetospeed(&held) == speed && (held.c_cflag & kFraming) == (line.c_cflag & kFraming);
+    if (cfgetospeed(&held) != speed || (held.c_cflag & kFraming) != (line.c_cflag & kFraming))
+        return false;
+    state_->line = applied;
+    return true;
 }
 
 bool SerialDevice::Purge() {
@@ -339,11 +352,13 @@ IoResult SerialDevice::Read(uint8_t* buffer, size_t size, size_t& got) {
 IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {
     State& s = *state_;
     if (s.fd < 0) return IoResult::Failed;
+    uint64_t began = MonotonicMicroseconds();
     IoResult result = WriteAll(s.fd, bytes, size);
     if (result != IoResult::Failed && s.relay) {
         s.transmitPending = true;
         s.transmitPoll = kFirstTransmitPollMicroseconds;
-        s.CheckTransmitSoon(0);
+        // Whatever the driver says sooner, the last character is on the wire until then.
+        s.CheckTransmitSoon(began + WireMicroseconds(size, s.line));
     }
     return result;
 }

@@ -29,7 +29,7 @@ int RunLine(uint16_t terminal, std::promise<Lent>& lend, std::shared_future<void
         window = CreateNotifyWindow([](int, int, int, void*) {}, nullptr);
     if (window) device = OpenDevice(0x0001, window);
     if (device) SetWaitTime(device, 500);
-    if (!device || ConnectPort(device, LineSettings(simulator).c_str()) != 1) {
+    if (!device || ConnectPort(device, LineSettings(simulator, 115200).c_str()) != 1) {
         lend.set_value(Lent());
         if (window) DestroyNotifyWindow(window);
         return 0;
