@@ -268,7 +268,7 @@ Window::~Window() {
     pending.erase(std::remove(pending.begin(), pending.end(), this), pending.end());
 }
 
-bool Window::CreateChild(WindowHandle parent) {
+bool Window::CreateChild(WindowHandle parent, ParentThread) {
     if (handle_ != 0) return false;
     {
         std::lock_guard<std::mutex> hold(registryLock);
