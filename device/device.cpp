@@ -31,8 +31,10 @@ CQARNCommand::~CQARNCommand() {
 bool CQARNCommand::CreateDeviceEx(int hostAddress, platform::WindowHandle parent) {
     MyAddress = hostAddress;
     // On POSIX a parent of 0 would make a top-level window; a device always needs a parent.
+    // An application that commands from a worker thread gives its main window: the device's
+    // windows belong to the worker all the same, and the notifications reach that window.
     if (parent == 0 || !platform::IsWindow(parent)) return false;
-    return CreateChild(parent);
+    return CreateChild(parent, platform::ParentThread::Any);
 }
 
 bool CQARNCommand::OnCreate() {

@@ -18,6 +18,8 @@ enum : unsigned {
     kMessageTimer = 0x0113,
 };
 
+enum class ParentThread { Same, Any };
+
 class Window {
   public:
     Window();
@@ -28,7 +30,9 @@ class Window {
     // Creates the hidden window as a child of parent and runs OnCreate; false (and no window)
     // when the parent is not a window of this thread or OnCreate refuses. On POSIX a parent of
     // 0 makes a top-level window: the application's notification window.
-    bool CreateChild(WindowHandle parent);
+    // With AnyThread a window of another thread of this process serves as parent on Win32; a
+    // POSIX window belongs to its thread alone. The new window belongs to this thread either way.
+    bool CreateChild(WindowHandle parent, ParentThread parentThread = ParentThread::Same);
 
     // Runs OnDestroy for this window and then for its children, detaches them all, and
     // schedules OnFinalDestroy for each once no handler of this thread is running, so an
@@ -62,7 +66,8 @@ class Window {
 };
 
 // Synchronous delivery to any window of the calling thread (the application's too);
-// 0 when the handle is not a window.
+// 0 when the handle is not a window. On Win32 a window of another thread of this process gets
+// it from that thread's message dispatch, the caller waiting until it has been handled.
 MessageParam SendToWindow(WindowHandle window, unsigned message, MessageParam wParam,
                           MessageParam lParam);
 

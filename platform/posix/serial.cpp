@@ -1,7 +1,8 @@
 // Serial devices on termios. Line events come from the owner thread's own message queue, which
 // watches the device (edge-triggered) beside its posted messages and timers: a reply costs one
-// wake-up of that thread and no thread of its own. "Transmitter empty" is the output queue
-// drained after a write, looked at by a timer.
+// wake-up of that thread and no thread of its own. "Transmitter empty" is looked at by a timer,
+// first when the write's characters can have left the wire at the line's speed, then until the
+// output queue has drained and, where the driver tells, the shift register is empty.
 #include "platform/serial.h"
 
 #include <algorithm>
@@ -25,6 +26,7 @@
 #include "platform/posix/line_speed.h"
 #include "platform/posix/termios2.h"
 #include "platform/relay_window.h"
+#include "platform/wire_time.h"
 
 namespace qarn::platform {
 
@@ -32,8 +34,9 @@ namespace {
 
 const tcflag_t kDataBitsFlags[] = {CS5, CS6, CS7, CS8}; // 5 to 8 data bits
 
-// While a write is unconfirmed the output queue is looked at once the write has returned, then
-// after pauses that double up to a limit: a pty drains at once, a slow line takes a while.
+// While a write is unconfirmed the output queue is looked at once its characters can have left
+// the wire, then after pauses that double up to a limit: a pty drains at once, a slow line takes a
+// while.
 constexpr uint64_t kFirstTransmitPollMicroseconds = 100;
 constexpr uint64_t kLongestTransmitPollMicroseconds = 1000;
 
@@ -89,6 +92,7 @@ struct SerialDevice::State {
     uint64_t transmitPoll = kFirstTransmitPollMicroseconds;
     bool inputHeld = false; // input arrived while a write was unconfirmed
     bool watched = false;   // a tty that hung up stays readable for good: it is watched no more
+    LineSettings line{};    // as the driver applied them
     // Drivers without the line-status or modem-line requests (a pty) are not asked again.
     bool lineStatusKnown = true;
     bool modemLinesKnown = true;
@@ -331,8 +335,10 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
     if (tcgetattr(state_->fd, &held) != 0 || !ReadSpeed(state_->fd, running)) return false;
     constexpr tcflag_t kFraming = CSIZE | CSTOPB;
     if (SpeedHolds(settings.baud, running) &&
-        (held.c_cflag & kFraming) == (line.c_cflag & kFraming))
+        (held.c_cflag & kFraming) == (line.c_cflag & kFraming)) {
+        state_->line = settings; // the wire time counts what the line runs
         return true;
+    }
     errno = reason != 0 ? reason : EINVAL;
     return false;
 }
@@ -366,11 +372,13 @@ IoResult SerialDevice::Read(uint8_t* buffer, size_t size, size_t& got) {
 IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {
     State& s = *state_;
     if (s.fd < 0) return IoResult::Failed;
+    uint64_t began = MonotonicMicroseconds();
     IoResult result = WriteAll(s.fd, bytes, size);
     if (result != IoResult::Failed && s.relay) {
         s.transmitPending = true;
         s.transmitPoll = kFirstTransmitPollMicroseconds;
-        s.CheckTransmitSoon(0);
+        // Whatever the driver says sooner, the last character is on the wire until then.
+        s.CheckTransmitSoon(began + WireMicroseconds(size, s.line));
     }
     return result;
 }

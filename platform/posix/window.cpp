@@ -317,7 +317,7 @@ Window::~Window() {
     }
 }
 
-bool Window::CreateChild(WindowHandle parent) {
+bool Window::CreateChild(WindowHandle parent, ParentThread) {
     if (handle_ != 0 || !CurrentQueue()) return false;
     ThreadQueue& queue = *CurrentQueue();
     {

@@ -6,15 +6,21 @@
 // thread, which hands it to the target window; the reader looks for the next one only after
 // that handler has returned.
 //
-// Transmit-empty: some drivers never report it (Wine on a pty reports it only by chance), so
-// the reader also watches the output queue after a write and reports the transmitter empty
-// once per write, from whichever source comes first. Input that arrives while a write is
-// unconfirmed is held back until its transmit-empty has been reported: a terminal that answers
-// at once must not have its reply handled before the frame it answers counts as sent.
+// Transmit-empty: reported once per write, never before the write's characters can have left
+// the wire at the line's speed: the driver's output queue empties while the UART's FIFO still
+// sends, and an adapter that echoes its own transmission has input at once. Past that time the
+// driver's own report or the drained output queue ends the wait; some drivers never report it
+// (Wine on a pty reports it only by chance), so the reader watches the queue too. Input that
+// arrives while a write is unconfirmed is held back until its transmit-empty has been reported:
+// a terminal that answers at once must not have its reply handled before the frame it answers
+// counts as sent.
 #include "platform/serial.h"
 
+#include "platform/clock.h"
 #include "platform/relay_window.h"
+#include "platform/wire_time.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 
@@ -39,11 +45,9 @@ constexpr DWORD kFailedWaitBackoffMilliseconds = 50;
 constexpr DWORD kFirstFailurePauseMilliseconds = 1;
 constexpr DWORD kLongestFailurePauseMilliseconds = 50;
 constexpr int kEmptyWaitsBeforePolling = 3;
-// While a write is unconfirmed the reader looks at the output queue this often, ...
+// While a write is unconfirmed and its characters can have left the wire, the reader looks at
+// the output queue this often.
 constexpr DWORD kTransmitPollMilliseconds = 2;
-// ... and only this long after the write, which leaves a driver that reports transmit-empty
-// itself the first word.
-constexpr DWORD kTransmitGraceMilliseconds = 10;
 
 // "COMn" becomes "\\.\COMn", which names every port number; a name in that form is kept.
 bool DevicePath(const std::string& name, std::string& path) {
@@ -108,7 +112,9 @@ struct SerialDevice::State {
     // pending is still held back.
     std::atomic<bool> writing{false};
     std::atomic<bool> transmitPending{false};
-    std::atomic<uint32_t> writeTick{0};
+    // MonotonicMicroseconds when the last character of the unconfirmed write can have left.
+    std::atomic<uint64_t> transmitDue{0};
+    LineSettings line{}; // as the driver applied them
     // The reader thread's own: an event wait may stay pending from one WaitEvent to the next.
     bool waitPending = false;
     DWORD waitEvents = 0;
@@ -187,7 +193,8 @@ struct SerialDevice::State {
 
     void PauseAfterEmptyWait() {
         HANDLE ends[2] = {stop, written};
-        DWORD woke = WaitForMultipleObjects(2, ends, FALSE, failurePause);
+        DWORD pause = WatchingTransmit() ? std::min(failurePause, TransmitWait()) : failurePause;
+        DWORD woke = WaitForMultipleObjects(2, ends, FALSE, pause);
         failurePause = woke == WAIT_OBJECT_0 + 1 ? kFirstFailurePauseMilliseconds
                        : failurePause < kLongestFailurePauseMilliseconds / 2
                            ? failurePause * 2
@@ -225,23 +232,28 @@ struct SerialDevice::State {
 
     bool WatchingTransmit() const { return (mask & kLineEventTransmitEmpty) && transmitPending; }
 
+    // How long the reader may wait before it looks at an unconfirmed write again: until its
+    // characters can have left the wire, then the polling interval.
+    DWORD TransmitWait() const {
+        uint64_t now = MonotonicMicroseconds();
+        uint64_t due = transmitDue;
+        return due > now ? static_cast<DWORD>((due - now + 999) / 1000) : kTransmitPollMilliseconds;
+    }
+
     // What the reader hands over next, from the events seen so far: one transmit-empty per
-    // write (the driver's, or the drained queue's), alone and before any input; input only
-    // once no write is unconfirmed. A transmit-empty without a write is dropped.
+    // write, once its characters can have left the wire and the driver reported it or its
+    // output queue has drained, alone and before any input; input only once no write is
+    // unconfirmed. The driver's transmit-empty waits for that time; one without a write is
+    // dropped.
     uint32_t TakeReady() {
-        if (WatchingTransmit()) {
-            bool driverReported = seen & kLineEventTransmitEmpty;
-            bool answered = seen & kLineEventReceived; // the frame has left: it was answered
-            if (driverReported ||
-                ((answered || GetTickCount() - writeTick >= kTransmitGraceMilliseconds) &&
-                 OutputDrained())) {
-                seen &= ~static_cast<uint32_t>(kLineEventTransmitEmpty);
-                transmitPending = false;
-                return kLineEventTransmitEmpty;
-            }
+        if (WatchingTransmit() && MonotonicMicroseconds() >= transmitDue &&
+            ((seen & kLineEventTransmitEmpty) || OutputDrained())) {
+            seen &= ~static_cast<uint32_t>(kLineEventTransmitEmpty);
+            transmitPending = false;
+            return kLineEventTransmitEmpty;
         }
-        seen &= ~static_cast<uint32_t>(kLineEventTransmitEmpty);
-        uint32_t ready = seen;
+        if (!WatchingTransmit()) seen &= ~static_cast<uint32_t>(kLineEventTransmitEmpty);
+        uint32_t ready = seen & ~static_cast<uint32_t>(kLineEventTransmitEmpty);
         if (writing || WatchingTransmit()) ready &= ~static_cast<uint32_t>(kLineEventReceived);
         seen &= ~ready;
         return ready;
@@ -352,7 +364,12 @@ bool SerialDevice::ApplyLineSettings(const LineSettings& settings) {
     DCB held{};
     held.DCBlength = sizeof held;
     if (!GetCommState(state_->port, &held)) return false;
-    if (FramingHolds(control, held)) return true;
+    if (FramingHolds(control, held)) {
+        // The wire time counts the parity bit only where the line keeps one.
+        state_->line = settings;
+        if (held.Parity == NOPARITY) state_->line.parity = 0;
+        return true;
+    }
     SetLastError(refusal != ERROR_SUCCESS ? refusal : ERROR_INVALID_PARAMETER);
     return false;
 }
@@ -419,7 +436,7 @@ uint32_t SerialDevice::State::WaitEvent() {
             }
         }
         HANDLE ends[3] = {s.wait.record.hEvent, s.stop, s.written};
-        DWORD timeout = s.WatchingTransmit() ? kTransmitPollMilliseconds : INFINITE;
+        DWORD timeout = s.WatchingTransmit() ? s.TransmitWait() : INFINITE;
         DWORD woke = WaitForMultipleObjects(3, ends, FALSE, timeout);
         if (woke == WAIT_OBJECT_0 + 1) {
             s.AbandonWait();
@@ -475,6 +492,7 @@ IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {
     DWORD transferred = 0;
     OVERLAPPED* operation = s.write.Fresh();
     IoResult result = IoResult::Completed;
+    uint64_t began = MonotonicMicroseconds();
     s.writing = true;
     if (!WriteFile(s.port, bytes, static_cast<DWORD>(size), &transferred, operation)) {
         if (GetLastError() != ERROR_IO_PENDING || !Complete(s.port, *operation, transferred) ||
@@ -484,7 +502,7 @@ IoResult SerialDevice::Write(const uint8_t* bytes, size_t size) {
             result = IoResult::CompletedLate;
     }
     if (result != IoResult::Failed) {
-        s.writeTick = GetTickCount();
+        s.transmitDue = began + WireMicroseconds(size, s.line);
         s.transmitPending = true;
     }
     s.writing = false;

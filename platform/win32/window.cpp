@@ -147,6 +147,12 @@ bool OwnedByThisThread(HWND window) {
            GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
 }
 
+bool OwnedByThisProcess(HWND window) {
+    DWORD process = 0;
+    return window && ::IsWindow(window) && GetWindowThreadProcessId(window, &process) != 0 &&
+           process == GetCurrentProcessId();
+}
+
 Window* ObjectOf(HWND window) {
     return static_cast<Window*>(GetPropA(window, kObjectProperty));
 }
@@ -274,9 +280,11 @@ Window::~Window() {
     Forget(Current().finalPending, this);
 }
 
-bool Window::CreateChild(WindowHandle parent) {
+bool Window::CreateChild(WindowHandle parent, ParentThread parentThread) {
     HWND parentWindow = ToHwnd(parent);
-    if (handle_ != 0 || !OwnedByThisThread(parentWindow)) return false;
+    bool parentTaken = parentThread == ParentThread::Any ? OwnedByThisProcess(parentWindow)
+                                                         : OwnedByThisThread(parentWindow);
+    if (handle_ != 0 || !parentTaken) return false;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
     HWND window = CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, WS_CHILD, 0, 0, 0, 0, parentWindow,
@@ -362,7 +370,7 @@ MessageParam Window::Dispatch(unsigned message, MessageParam wParam, MessagePara
 MessageParam SendToWindow(WindowHandle window, unsigned message, MessageParam wParam,
                           MessageParam lParam) {
     HWND target = ToHwnd(window);
-    if (!OwnedByThisThread(target)) return 0;
+    if (!OwnedByThisProcess(target)) return 0;
     return SendMessageA(target, message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
 }
 

@@ -53,7 +53,10 @@ class Qarnctl : public ::testing::Test {
                 bool quiet = true) {
         std::vector<std::string> words = {"qarnctl", "--wait", "300", "--json"};
         if (quiet) words.push_back("--quiet");
-        if (onLine) words.insert(words.end(), {"--port", simulator.PortName()});
+        // Fast enough for list frames of some kilobytes within the wait time.
+        if (onLine)
+            words.insert(words.end(),
+                         {"--port", simulator.PortName() + ":baud=921600,parity=E,data=8,stop=1"});
         words.insert(words.end(), arguments);
         std::vector<const char*> argv;
         for (const std::string& word : words)

@@ -111,7 +111,8 @@ TEST_F(LineFaults, PortIsOneDeviceObjectsAtATimeAndFailuresSayWhy) {
 #endif
 
 TEST_F(LineFaults, MonitorTextsStayWithinTheirBounds) {
-    Open();
+    Open({0x0002}, 300, 921600); // the longest frame takes under a second on the wire
+
     // 4 address bytes and 65536 more: the length field cannot hold it, nothing goes out.
     std::string body = "00020001" + std::string(2 * 65536, '5');
     SendFrame(device, body.c_str());
@@ -123,10 +124,13 @@ TEST_F(LineFaults, MonitorTextsStayWithinTheirBounds) {
     EXPECT_EQ(simulator.ReceivedBytes().size(), 65535u + 11u);
 
     simulator.SendUplink(0x0002, 0x0001, {0x13, 0x08});
-    for (int i = 0; i < 50 && std::find(notifications.begin(), notifications.end(),
-                                        WM_HDLC_STREAM) == notifications.end();
+    // The reply is handed over once the long frame has left the wire.
+    for (int i = 0; i < 150 && std::find(notifications.begin(), notifications.end(),
+                                         WM_HDLC_STREAM) == notifications.end();
          ++i)
         Pump(20);
+    ASSERT_NE(std::find(notifications.begin(), notifications.end(), WM_HDLC_STREAM),
+              notifications.end());
     ClearRecvStr(device);
     // Bytes arrived, but none are held any more: nothing is written, as with RecvHDLC.
     char text[8];

@@ -15,6 +15,7 @@ constexpr int kCommands = 500;
 
 // What an owner thread lends the test's thread to try from outside, while it waits.
 struct Lent {
+    int window = 0;
     int device = 0;
     int command = 0;
 };
@@ -29,7 +30,7 @@ int RunLine(uint16_t terminal, std::promise<Lent>& lend, std::shared_future<void
         window = CreateNotifyWindow([](int, int, int, void*) {}, nullptr);
     if (window) device = OpenDevice(0x0001, window);
     if (device) SetWaitTime(device, 500);
-    if (!device || ConnectPort(device, LineSettings(simulator).c_str()) != 1) {
+    if (!device || ConnectPort(device, LineSettings(simulator, 115200).c_str()) != 1) {
         lend.set_value(Lent());
         if (window) DestroyNotifyWindow(window);
         return 0;
@@ -38,7 +39,7 @@ int RunLine(uint16_t terminal, std::promise<Lent>& lend, std::shared_future<void
     for (int i = 0; i < kCommands; ++i) {
         int command = StartQARNCommand(device, terminal, 0x03, nullptr, 0);
         if (i == 0) {
-            lend.set_value({device, command});
+            lend.set_value({window, device, command});
             tried.wait();
         }
         int32_t found = 0;
@@ -89,6 +90,8 @@ TEST(Threads, FourLinesOnFourThreadsAndCallsFromOutside) {
         EXPECT_EQ(RecvStream(from.device, text), 0);
         EXPECT_EQ(RecvHDLC(from.device, text), 0);
         EXPECT_EQ(CloseDevice(from.device), 0);
+        // A notification window serves the devices of its own thread only.
+        EXPECT_EQ(OpenDevice(0x0001, from.window), 0);
     }
     tried.set_value();
     for (int i = 0; i < kLines; ++i)

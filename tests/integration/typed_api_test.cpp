@@ -35,7 +35,8 @@ class TypedApi : public ::testing::Test {
         port = simulator.PortName();
         simulatorHolds = OpenDescriptors(port);
         device.set_wait_time(300).value();
-        device.connect(port).value();
+        // List frames of some kilobytes take seconds on the wire at 9600 baud.
+        device.connect(port, {921600}).value();
     }
     void TearDown() override { simulator.Stop(); }
 

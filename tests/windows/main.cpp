@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "app_window.h"
@@ -192,6 +193,65 @@ void CheckWideName(const Qarn& qarn, const std::string& port, int terminal, Chec
     qarn.CloseDevice(device);
 }
 
+// What a worker thread does with the main window as the device's parent.
+struct WorkerRun {
+    const Qarn* qarn;
+    HWND parent;
+    std::string settings;
+    int terminal;
+    int device = 0;
+    int connected = 0;
+    int commands = 0;
+    int decoded = 0;
+    int closed = 0;
+};
+
+DWORD WINAPI CommandFromWorker(void* argument) {
+    WorkerRun& run = *static_cast<WorkerRun*>(argument);
+    const Qarn& qarn = *run.qarn;
+    run.device = qarn.OpenDevice(kHostAddress, AsQarnWindow(run.parent));
+    if (!run.device) return 0;
+    qarn.SetWaitTime(run.device, 1000);
+    run.connected = qarn.ConnectPort(run.device, run.settings.c_str());
+    for (int i = 0; run.connected == 1 && i < 3; ++i) {
+        int command = qarn.StartQARNCommand(run.device, run.terminal, kStatusCode, nullptr, 0);
+        if (!command) continue;
+        ++run.commands;
+        if (qarn.GetCmdResult(command) == kResultDataReady) ++run.decoded;
+        qarn.EndQARNCommand(command);
+    }
+    run.closed = qarn.CloseDevice(run.device);
+    return 0;
+}
+
+// A GUI application commands from a worker thread, as StartQARNCommand blocks: the worker opens
+// the device under the main window, whose thread keeps its message loop and gets the
+// notifications of every command in order: sent, bytes, frame.
+void CheckWorkerThread(const Qarn& qarn, const std::string& port, int terminal, Checks& checks) {
+    AppWindow app;
+    if (!checks.Expect(app.Create(), "the main thread's window")) return;
+    WorkerRun run{&qarn, app.Handle(), port + ":baud=9600,parity=N,data=8,stop=1", terminal};
+    HANDLE worker = CreateThread(nullptr, 0, CommandFromWorker, &run, 0, nullptr);
+    if (!checks.Expect(worker != nullptr, "the worker thread starts")) return;
+    bool ended =
+        PumpUntil([worker] { return WaitForSingleObject(worker, 0) == WAIT_OBJECT_0; }, 30000);
+    CloseHandle(worker);
+    if (!checks.Expect(ended, "the worker's commands end while the main thread pumps")) return;
+
+    checks.Expect(run.device != 0, "OpenDevice on the worker under the main thread's window");
+    checks.ExpectEqual(run.connected, 1, "the worker connects the port");
+    checks.Expect(run.commands == 3 && run.decoded == 3, "three commands decoded on the worker");
+    checks.Expect(run.closed != 0, "the worker closes its device");
+    checks.Expect(DescendantsOf(app.Handle()).empty(), "the device's windows went with it");
+    checks.Expect(OnlyTo(app, run.device), "every notification carries the device handle");
+    // Per command: sent, then bytes, then the frame; bytes that trail a frame may come apart.
+    std::string order;
+    for (const Notification& n : app.Notifications())
+        order += static_cast<char>('0' + n.message - WM_HDLC_STREAM);
+    checks.Expect(std::regex_match(order, std::regex("(20+10*){3}")),
+                  ("the main window got sent, bytes, frame for each command: " + order).c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -201,7 +261,10 @@ int main(int argc, char** argv) {
         CheckExportsAndEdition(qarn, checks);
         CheckDeviceWithoutPort(qarn, checks);
         int terminal = argc > 2 ? std::atoi(argv[2]) : 2;
-        if (argc > 1) CheckLine(qarn, argv[1], terminal, checks);
+        if (argc > 1) {
+            CheckLine(qarn, argv[1], terminal, checks);
+            CheckWorkerThread(qarn, argv[1], terminal, checks);
+        }
         if (argc > 3) CheckWideName(qarn, argv[3], terminal, checks);
     }
     return checks.Finish();
