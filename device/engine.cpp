@@ -27,6 +27,12 @@ uint64_t WaitEnd(const CQARNAction& action, int milliseconds) {
     return action.StartTick + uint64_t{static_cast<uint32_t>(milliseconds)} * 1000;
 }
 
+// The end of the wait for a transmission: the wait time counts from the moment the frame can
+// have left the wire, so a long frame on a slow line is not timed out while it is still sent.
+uint64_t SentWaitEnd(const CQARNCommand& device, const CQARNAction& action) {
+    return WaitEnd(action, action.TimeOut) + device.Link->TxWireMicroseconds();
+}
+
 // When the record can take its next step; false when only an event can move it on.
 bool NextStepDue(const CQARNCommand& device, const CQARNAction& action, uint64_t& due) {
     switch (action.State) {
@@ -34,7 +40,7 @@ bool NextStepDue(const CQARNCommand& device, const CQARNAction& action, uint64_t
         due = 0;
         return !action.Done || action.EndRequested;
     case WAIT_SENT:
-        due = device.Link->IsTxIdle() ? 0 : WaitEnd(action, action.TimeOut);
+        due = device.Link->IsTxIdle() ? 0 : SentWaitEnd(device, action);
         return true;
     case WAIT_REPLY:
         due = WaitEnd(action, action.TimeOut);
@@ -163,7 +169,7 @@ void Step(CQARNCommand& device, CQARNAction& action) {
         action.State = WAIT_SENT;
         break;
     case WAIT_SENT:
-        if (now >= WaitEnd(action, action.TimeOut)) {
+        if (now >= SentWaitEnd(device, action)) {
             link->Reset();
             TakeTimeOutPath(action);
         } else if (link->IsTxIdle()) {

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/system_error.h"
+#include "platform/wire_time.h"
 
 namespace qarn {
 
@@ -76,6 +77,11 @@ int CComm::Open(const char* text) {
     if (!driverRts_) device_.SetRts(false);
     rxBuffer_.clear();
     return 1;
+}
+
+uint64_t CComm::WireMicroseconds(size_t characters) const {
+    return platform::WireMicroseconds(
+        characters, {settings_.baud, settings_.dataBits, settings_.parity, settings_.stopBits, 0});
 }
 
 int CComm::Close() {

@@ -33,6 +33,8 @@ class CComm : public platform::Window {
     // 1 while no write is confirmed, 0 once the last write has left the transmitter.
     int LineStatus() const { return lineStatus_; }
     const PortSettings& Settings() const { return settings_; }
+    // Microseconds that this many characters take on the wire at the open port's settings.
+    uint64_t WireMicroseconds(size_t characters) const;
     // 1 while the open port's driver switches RTS itself (rs485=kernel taken).
     int DriverSwitchesRts() const { return driverRts_; }
     int DriverRtsAsked() const { return settings_.rtsControl == RtsControl::Kernel; }

@@ -87,6 +87,10 @@ int CHDLC::GetStatus() const {
     return status_;
 }
 
+uint64_t CHDLC::TxWireMicroseconds() const {
+    return comm_ ? comm_->WireMicroseconds(txFrame_.size()) : 0;
+}
+
 int CHDLC::IsTxIdle() const {
     return comm_ ? comm_->IsTxIdle() : 1;
 }

@@ -33,6 +33,8 @@ class CHDLC : public platform::Window {
 
     int GetStatus() const;
     int IsTxIdle() const;
+    // How long the frame last sent takes on the wire, in microseconds.
+    uint64_t TxWireMicroseconds() const;
     int IsOpen() const;
     int OpenPort(const char* settings);
     int ClosePort();

@@ -20,7 +20,7 @@ def simulator() -> Iterator[qarn.Simulator]:
 
 @pytest.fixture
 def line(simulator: qarn.Simulator) -> Iterator[qarn.Line]:
-    with qarn.Line(simulator.port, wait_time=300) as opened:
+    with qarn.Line(simulator.port, baud=115200, wait_time=300) as opened:
         yield opened
 
 

@@ -210,7 +210,7 @@ def test_ctrl_c_and_progress_exceptions_end_the_command_at_once(simulator, tmp_p
     class Stop(Exception):
         pass
 
-    with qarn.Line(simulator.port, wait_time=5000) as line:
+    with qarn.Line(simulator.port, baud=115200, wait_time=5000) as line:
         kill = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
         started = time.monotonic()
         kill.start()

@@ -114,7 +114,7 @@ TEST(RtsTiming, TransmitEmptyWaitsForTheFrameTimeOnTheWire) {
     const Case cases[] = {
         {"baud=1200,parity=N,data=8,stop=1", 10, 83334},    // 10 bits a character
         {"baud=9600,parity=E,data=8,stop=1", 40, 45834},    // 11 bits
-        {"baud=115200,parity=N,data=7,stop=2", 500, 43403}, // 10 bits
+        {"baud=115200,parity=N,data=8,stop=2", 500, 47744}, // 11 bits
     };
     PtyLine line;
     ASSERT_TRUE(line.Usable());
