@@ -271,7 +271,7 @@ Tally RunLine(int line, int commands, const Options& options) {
     int device = 0;
     if (StartLine(simulator)) window = CreateNotifyWindow([](int, int, int, void*) {}, nullptr);
     if (window) device = OpenDevice(kHost, window);
-    std::string settings = simulator.PortName() + ":baud=9600,parity=E,data=8,stop=1";
+    std::string settings = simulator.PortName() + ":baud=115200,parity=E,data=8,stop=1";
     if (!device || ConnectPort(device, settings.c_str()) != 1) {
         tally.faults.push_back("line " + std::to_string(line) + " did not open");
         if (window) DestroyNotifyWindow(window);
