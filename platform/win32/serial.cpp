@@ -127,6 +127,9 @@ struct SerialDevice::State {
     // Delivery. The reader thread's: delivering, handshake (set while the reader may post the
     // next event), relayWindow. The owner thread's: the rest.
     HANDLE reader = nullptr;
+    // Set by the reader as it leaves its loop: waiting for that, not for the thread's end, lets
+    // a thread that ends with its port open close it while the loader holds its lock.
+    HANDLE readerLeft = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE handshake = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     std::atomic<bool> delivering{false};
     WindowHandle relayWindow = 0;
@@ -135,13 +138,13 @@ struct SerialDevice::State {
     unsigned targetMessage = 0;
 
     ~State() {
-        for (HANDLE event : {stop, written, handshake})
+        for (HANDLE event : {stop, written, handshake, readerLeft})
             if (event) CloseHandle(event);
     }
     bool Valid() const { return port != INVALID_HANDLE_VALUE; }
     bool Ready() const {
-        return stop && written && handshake && wait.record.hEvent && read.record.hEvent &&
-               write.record.hEvent;
+        return stop && written && handshake && readerLeft && wait.record.hEvent &&
+               read.record.hEvent && write.record.hEvent;
     }
 
     uint32_t WaitEvent();
@@ -170,7 +173,9 @@ struct SerialDevice::State {
         return true;
     }
     static DWORD WINAPI ReaderMain(void* state) {
+        HANDLE left = static_cast<State*>(state)->readerLeft;
         static_cast<State*>(state)->ReadEvents();
+        SetEvent(left); // the state may be gone from here on
         return 0;
     }
 
@@ -409,9 +414,10 @@ void SerialDevice::StopEvents() {
     SetEventMask(0);
     SetEvent(s.handshake);
     if (s.reader) {
-        WaitForSingleObject(s.reader, INFINITE);
+        WaitForSingleObject(s.readerLeft, INFINITE);
         CloseHandle(s.reader);
         s.reader = nullptr;
+        ResetEvent(s.readerLeft);
     }
     RelayWindow<State>::End(s.relay);
 }

@@ -85,6 +85,10 @@ int QARN_CALL EndQARNCommand(int command) {
 int QARN_CALL PostQuitToOwner(int device) {
     QARN_FORWARD(PostQuitToOwner, device);
 }
+
+int QARN_CALL CancelQARNCommand(int command) {
+    QARN_FORWARD(CancelQARNCommand, command);
+}
 void QARN_CALL SendFrame(int device, const char* hexText) {
     QARN_FORWARD(SendFrame, device, hexText);
 }
