@@ -34,8 +34,7 @@ bool NotifyWindow::Create(Handler handler, void* user) {
     windowClass.lpfnWndProc = &NotifyWindowAccess::Procedure;
     windowClass.hInstance = instance;
     windowClass.lpszClassName = kClassName;
-    if (!RegisterClassA(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-        return false;
+    if (!RegisterClassA(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     // A top-level window that is never shown: the device object's windows are its children.
     HWND window = CreateWindowExA(0, kClassName, "qarnctl", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
                                   nullptr, instance, nullptr);

@@ -8,7 +8,8 @@ namespace qarnctl {
 
 namespace {
 
-const char kSummary[] = "qarnctl: the everyday jobs on a line of IC-card terminals, decoded into words.";
+const char kSummary[] =
+    "qarnctl: the everyday jobs on a line of IC-card terminals, decoded into words.";
 const char kExitStatuses[] =
     "Exit status: 0 when the command's result is its success, 1 for a terminal's error or\n"
     "time-out (the result's name on stderr) or a port that cannot be opened, 2 for a usage\n"
