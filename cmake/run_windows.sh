@@ -205,7 +205,7 @@ package() {
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/x86_64/CMakeCache.txt")
     rm -rf "$stage"
     for arch in i686 x86_64; do
-        cmake --install "$out/$arch" --prefix "$stage/$arch" >/dev/null
+        cmake --install "$out/$arch" --prefix "$stage/$arch" --strip >/dev/null
     done
     mkdir -p "$root/build"
     python3 - "$stage" "$root" "$root/build/qarn-$version-windows.zip" <<'PYTHON'
