@@ -23,15 +23,15 @@ install(FILES ${CMAKE_BINARY_DIR}/generated/qarnConfig.cmake
               ${CMAKE_BINARY_DIR}/generated/qarnConfigVersion.cmake
         DESTINATION ${qarn_cmake_dir})
 
-if(WIN32)
-  return()
-endif()
-
 foreach(tool qarnctl dmsim)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
+
+if(WIN32)
+  return()
+endif()
 
 # qarn.pc names the prefix the files are installed under, which `cmake --install --prefix`
 # can change after configuration: it is written at install time, in a folder of its own for

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# The Windows target.
-#   bash cmake/run_windows.sh build   cross-compiles qarn.dll into build-win/i686 and checks its
-#                                     export table
-#   bash cmake/run_windows.sh test    also runs the Windows test program under Wine, in a fresh
-#                                     prefix, against a simulated line on a pty mapped to COM5
+# The Windows target: a 32-bit and a 64-bit qarn.dll with qarnctl.exe.
+#   bash cmake/run_windows.sh build     cross-compiles both into build-win/i686 and
+#                                       build-win/x86_64 and checks each export table
+#   bash cmake/run_windows.sh test      also runs the Windows test program, the end-to-end
+#                                       scenarios and qarnctl.exe under Wine, in a fresh prefix,
+#                                       against a simulated line on a pty mapped to COM5
+#   bash cmake/run_windows.sh package   also writes build/qarn-VERSION-windows.zip: i686/ and
+#                                       x86_64/ with qarn.dll, libqarn.dll.a and qarnctl.exe,
+#                                       and include/
 # A kernel without 32-bit support runs no 32-bit code, not even under Wine, and the i386 packages
-# may not be installable (an index that cannot be fetched); the test then runs the same sources
-# built as a 64-bit DLL (build-win/x86_64) under 64-bit Wine. Without the cross compilers the
-# Windows target is skipped, without Wine its tests, each with the reason.
+# may not be installable (an index that cannot be fetched); the test then runs the 64-bit build
+# under 64-bit Wine. Without the cross compilers the Windows target is skipped, without Wine its
+# tests, each with the reason.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -31,19 +35,25 @@ generator() {
     if command -v ninja >/dev/null; then echo Ninja; else echo "Unix Makefiles"; fi
 }
 
-# build_dll ARCH: the DLL and the test program in build-win/ARCH.
+# build_dll ARCH: the DLL, qarnctl.exe and the test programs in build-win/ARCH.
 build_dll() {
-    local arch=$1
-    cmake -S "$root" -B "$out/$arch" -G "$(generator)" \
+    local arch=$1 launcher=()
+    if command -v ccache >/dev/null; then
+        launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    fi
+    cmake -S "$root" -B "$out/$arch" -G "$(generator)" "${launcher[@]}" \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" >/dev/null
     cmake --build "$out/$arch" -j "$jobs"
 }
 
-# check_exports ARCH: every export at its ordinal above, the plain and the decorated name of a
-# function bound to the same code, and nothing imported but the system's DLLs.
+# check_exports ARCH: a DLL of the architecture, every export at its ordinal above, the plain
+# and the decorated name of a function bound to the same code (x64 has one calling convention:
+# there the decorated names are aliases), and nothing imported but the system's DLLs.
 check_exports() {
-    local arch=$1 dll=$out/$1/qarn.dll listing
+    local arch=$1 dll=$out/$1/qarn.dll listing format
     listing=$("$arch-w64-mingw32-objdump" -p "$dll")
+    format=pei-i386
+    [[ $arch == x86_64 ]] && format=pei-x86-64
     local expected=() pairs=() entry i
     for entry in "${exports[@]}"; do expected+=("${entry%@*}"); done
     for entry in "${exports[@]}"; do expected+=("_$entry"); done
@@ -53,8 +63,9 @@ check_exports() {
         pairs+=("$((${#expected[@]} - 1)):${#expected[@]}")
     done
     echo "${listing}" | awk -v names="${expected[*]}" -v pairs="${pairs[*]}" \
-        -v allowed="$system_dlls" '
+        -v allowed="$system_dlls" -v format="$format" -v arch="$arch" '
         BEGIN { count = split(names, want, " "); bound = split(pairs, pair, " ") }
+        /file format / { found = $NF }
         /^Export Address Table -- Ordinal Base/ { table = "address"; next }
         /^\[Ordinal\/Name Pointer\] Table/ { table = "names"; next }
         /^[ \t]*$/ { table = "" }
@@ -68,6 +79,7 @@ check_exports() {
         }
         /DLL Name:/ { dll = tolower($3); if (dll !~ allowed) { print "FAIL imports " $3; failed++ } }
         END {
+            if (found != format) { print "FAIL file format " found ", expected " format; failed++ }
             if (named != count) { print "FAIL " named " exports, expected " count; failed++ }
             for (i = 1; i <= count; i++)
                 if (name[i] != want[i]) { print "FAIL ordinal " i ": " name[i] ", expected " want[i]; failed++ }
@@ -78,7 +90,7 @@ check_exports() {
                 }
             }
             if (failed) exit 1
-            print "export table: " count " exports, plain and decorated names bound alike"
+            print "export table (" arch ", " format "): " count " exports, plain and decorated names bound alike"
         }'
 }
 
@@ -129,7 +141,36 @@ fresh_prefix() {
     "$server" -k 2>/dev/null || true
 }
 
-# run_windows_tests ARCH: the Windows test program against terminal 2 behind COM5 (and COM12), then the
+# run_qarnctl ARCH: qarnctl.exe reads terminal 2's status through COM5 as JSON, and without
+# --port it refuses with the reason; prints what it printed.
+run_qarnctl() {
+    local arch=$1 status=0 output refusal
+    echo "running qarnctl.exe ($arch) under Wine: --json --port COM5 status 2"
+    output=$(cd "$out/$arch" && timeout 60 "$loader" qarnctl.exe --json --port COM5 status 2) ||
+        status=$?
+    echo "$output"
+    if ((status)); then
+        echo "FAIL qarnctl.exe exited with $status"
+        return 1
+    fi
+    python3 -c '
+import json, sys
+reply = json.loads(sys.argv[1])
+status = reply.get("status", {})
+assert reply.get("command") == "status" and reply.get("terminal") == 2, reply
+assert reply.get("result") == 13 and reply.get("result_name"), reply
+assert status.get("year", 0) >= 2000 and status.get("clock"), reply
+' "$output" || { echo "FAIL qarnctl.exe printed no status of terminal 2"; return 1; }
+    refusal=$(cd "$out/$arch" && timeout 60 "$loader" qarnctl.exe status 2 2>&1) && status=0 || status=$?
+    if ((status != 1)) || [[ $refusal != *"--port"* ]]; then
+        echo "FAIL qarnctl.exe without --port: exit $status, $refusal"
+        return 1
+    fi
+    echo "qarnctl.exe without --port: ${refusal//$'\r'/}"
+}
+
+# run_windows_tests ARCH: the Windows test program against terminal 2 behind COM5 (and COM12),
+# qarnctl.exe, then the
 # end-to-end scenarios; prints how many ran and passed, and on which architecture.
 run_windows_tests() {
     local arch=$1 status=0 started report=$out/scenarios-$1.txt
@@ -138,6 +179,7 @@ run_windows_tests() {
     fresh_prefix "$arch" "$line" "$control"
     echo "running the Windows test program ($arch) under Wine, COM5 = $line"
     (cd "$out/$arch" && timeout 300 "$loader" qarn_windows_test.exe COM5 2 COM12) || status=$?
+    run_qarnctl "$arch" || status=1
     echo "running the end-to-end scenarios ($arch) under Wine, COM6 = $control"
     started=$(date +%s)
     # The unplugged-adapter scenario closes the line and opens a new pty, which COM5 cannot
@@ -159,11 +201,42 @@ run_windows_tests() {
     return "$status"
 }
 
+# package: both builds installed side by side and zipped with the public headers into
+# build/qarn-VERSION-windows.zip.
+package() {
+    local version stage=$out/stage arch
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/x86_64/CMakeCache.txt")
+    rm -rf "$stage"
+    for arch in i686 x86_64; do
+        cmake --install "$out/$arch" --prefix "$stage/$arch" --strip >/dev/null
+    done
+    mkdir -p "$root/build"
+    python3 - "$stage" "$root" "$root/build/qarn-$version-windows.zip" <<'PYTHON'
+import pathlib, sys, zipfile
+stage, root, target = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]), sys.argv[3]
+# The export table each DLL was linked with, for making an import library with other tools.
+definitions = {"i686": root / "cmake" / "qarn.def",
+               "x86_64": stage.parent / "x86_64" / "generated" / "qarn.def"}
+with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as archive:
+    for arch in ("i686", "x86_64"):
+        for name in ("bin/qarn.dll", "lib/libqarn.dll.a", "bin/qarnctl.exe"):
+            archive.write(stage / arch / name, f"{arch}/{pathlib.Path(name).name}")
+        archive.write(definitions[arch], f"{arch}/qarn.def")
+    for header in sorted((stage / "x86_64" / "include").rglob("*")):
+        if header.is_file():
+            archive.write(header, header.relative_to(stage / "x86_64").as_posix())
+    archive.write(root / "docs" / "windows.md", "windows.md")
+    print(target + ":")
+    for entry in archive.infolist():
+        print(f"  {entry.file_size:>9}  {entry.filename}")
+PYTHON
+}
+
 command=${1:-build}
 case "$command" in
-build | test) ;;
+build | test | package) ;;
 *)
-    echo "usage: bash cmake/run_windows.sh build | test" >&2
+    echo "usage: bash cmake/run_windows.sh build | test | package" >&2
     exit 2
     ;;
 esac
@@ -171,8 +244,14 @@ if ! install_group windows-build; then
     skipped "the Windows target" "$group_reason"
     exit 0
 fi
-build_dll i686
-check_exports i686
+for arch in i686 x86_64; do
+    build_dll "$arch"
+    check_exports "$arch"
+done
+if [[ $command == package ]]; then
+    package
+    exit 0
+fi
 [[ $command == test ]] || exit 0
 if ! install_group wine; then
     skipped "the Windows tests under Wine" "$group_reason"
@@ -186,6 +265,4 @@ else
     run_windows_tests i686
     exit
 fi
-build_dll x86_64
-check_exports x86_64
 run_windows_tests x86_64

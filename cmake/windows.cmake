@@ -14,6 +14,23 @@ set(windows_static_runtime -static -static-libgcc -static-libstdc++)
 
 add_library(qarn SHARED $<TARGET_OBJECTS:qarn_objects> ${qarn_def})
 set_target_properties(qarn PROPERTIES PREFIX "" OUTPUT_NAME qarn)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The linker's import library names the exports as written, which a __stdcall call
+  # (_OpenDevice@8) does not find: the import library is made again from the decorated names,
+  # each bound to the DLL's plain name (--kill-at).
+  file(STRINGS ${qarn_def} def_lines REGEX "^ +[A-Za-z]+ = ")
+  set(import_def_text "LIBRARY qarn.dll\nEXPORTS\n")
+  foreach(line ${def_lines})
+    string(REGEX REPLACE "^ +[A-Za-z]+ = ([A-Za-z]+@[0-9]+) (@[0-9]+)$" "    \\1 \\2" line "${line}")
+    string(APPEND import_def_text "${line}\n")
+  endforeach()
+  file(WRITE ${CMAKE_BINARY_DIR}/generated/qarn-import.def "${import_def_text}")
+  add_custom_command(TARGET qarn POST_BUILD
+    COMMAND ${CMAKE_DLLTOOL} --kill-at --dllname qarn.dll
+            --input-def ${CMAKE_BINARY_DIR}/generated/qarn-import.def
+            --output-lib $<TARGET_LINKER_FILE:qarn>
+    VERBATIM)
+endif()
 target_include_directories(qarn PUBLIC ${CMAKE_SOURCE_DIR}/include)
 target_link_libraries(qarn PRIVATE comctl32)
 target_link_options(qarn PRIVATE ${windows_static_runtime})

@@ -70,34 +70,46 @@ void AddSampleCard(dmsim::Terminal& terminal) {
     card.id = 0x00C0FFEE;
 }
 
+// The simulator of the embedded line, started on a pty of its own.
+class SimulatedLine : public EmbeddedLine {
+  public:
+    ~SimulatedLine() override { simulator_.Stop(); }
+
+    bool Start() {
+        if (!simulator_.OpenPty()) return false;
+        // The build's key table, so that masked card passwords read back as written.
+        simulator_.SetKeyTable(dmsim::KeyTableFromHex(QARN_KEY_TABLE_TEXT));
+        dmsim::Clock clock = HostClock();
+        for (uint16_t address : {kShortRecordTerminal, kLongRecordTerminal, kThirdTerminal}) {
+            simulator_.AddTerminal(address);
+            simulator_.UpdateTerminal(address, [&](dmsim::Terminal& terminal) {
+                terminal.clock = clock;
+                terminal.statusValue = address;
+                terminal.longRecords = address == kLongRecordTerminal;
+                AddSampleRecords(terminal);
+                AddSampleCard(terminal);
+            });
+        }
+        return simulator_.Start();
+    }
+
+    std::string PortName() const override { return simulator_.PortName(); }
+
+  private:
+    dmsim::Simulator simulator_;
+};
+
 } // namespace
 
-EmbeddedLine::EmbeddedLine() : simulator_(std::make_unique<dmsim::Simulator>()) {}
+const char kWithoutPortHelp[] =
+    "Without --port it starts an embedded simulated line of three terminals (0x0002, 0x0003,\n"
+    "0x0004) so that every command can be tried without hardware.";
 
-EmbeddedLine::~EmbeddedLine() {
-    simulator_->Stop();
-}
-
-bool EmbeddedLine::Start() {
-    if (!simulator_->OpenPty()) return false;
-    // The build's key table, so that masked card passwords read back as written.
-    simulator_->SetKeyTable(dmsim::KeyTableFromHex(QARN_KEY_TABLE_TEXT));
-    dmsim::Clock clock = HostClock();
-    for (uint16_t address : {kShortRecordTerminal, kLongRecordTerminal, kThirdTerminal}) {
-        simulator_->AddTerminal(address);
-        simulator_->UpdateTerminal(address, [&](dmsim::Terminal& terminal) {
-            terminal.clock = clock;
-            terminal.statusValue = address;
-            terminal.longRecords = address == kLongRecordTerminal;
-            AddSampleRecords(terminal);
-            AddSampleCard(terminal);
-        });
-    }
-    return simulator_->Start();
-}
-
-std::string EmbeddedLine::PortName() const {
-    return simulator_->PortName();
+std::unique_ptr<EmbeddedLine> StartEmbeddedLine(std::ostream& err) {
+    auto line = std::make_unique<SimulatedLine>();
+    if (line->Start()) return line;
+    err << "qarnctl: the embedded simulated line cannot start\n";
+    return nullptr;
 }
 
 } // namespace qarnctl

@@ -8,6 +8,7 @@
 #include "command_names.h"
 #include "context.h"
 #include "frame_reader.h"
+#include "notify_window.h"
 #include "qarn.h"
 #include "qarn_layouts.h"
 #include "terminal_io.h"
@@ -169,7 +170,7 @@ int Monitor(Context& context, const MonitorOptions& options) {
         while (!InterruptRequested() && elapsed() < until &&
                (options.frames == 0 || view.Count() < static_cast<size_t>(options.frames)) &&
                (options.seconds == 0 || elapsed() < options.seconds))
-            PumpMessages(20);
+            PumpFor(20);
     };
     for (const std::string& hex : options.send) {
         std::vector<uint8_t> body;

@@ -2,15 +2,15 @@
 
 #include "arguments.h"
 #include "context.h"
+#include "embedded_line.h"
 
 namespace qarnctl {
 
 namespace {
 
-const char kDescription[] =
-    "qarnctl: the everyday jobs on a line of IC-card terminals, decoded into words.\n"
-    "Without --port it starts an embedded simulated line of three terminals (0x0002, 0x0003,\n"
-    "0x0004) so that every command can be tried without hardware.\n"
+const char kSummary[] =
+    "qarnctl: the everyday jobs on a line of IC-card terminals, decoded into words.";
+const char kExitStatuses[] =
     "Exit status: 0 when the command's result is its success, 1 for a terminal's error or\n"
     "time-out (the result's name on stderr) or a port that cannot be opened, 2 for a usage\n"
     "error (nothing is sent then).";
@@ -55,13 +55,13 @@ std::string UnknownCommand(const CLI::App& app, int argc, const char* const* arg
 
 int RunQarnctl(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     Context context(out, err);
-    CLI::App app(kDescription, "qarnctl");
+    CLI::App app(std::string(kSummary) + "\n" + kWithoutPortHelp + "\n" + kExitStatuses, "qarnctl");
     app.require_subcommand(1);
     app.fallthrough();
     std::string host = "1";
     app.add_option("--port", context.line.port,
                    "serial line: PATH[:baud=9600,parity=E,data=8,stop=1] or COMn[:...]; "
-                   "without it, the embedded simulated line");
+                   "without it, the embedded simulated line (Linux only)");
     app.add_option("--host", host, "the host's address on the line (default 1)")
         ->check(AddressValidator());
     app.add_option("--wait", context.line.waitMilliseconds,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "embedded_line.h"
+#include "notify_window.h"
 #include "qarn.h"
 
 namespace qarnctl {
@@ -47,25 +48,21 @@ Session::~Session() {
         DisConnectPort(device_);
         CloseDevice(device_);
     }
-    if (window_) DestroyNotifyWindow(window_);
 }
 
 bool Session::Open(const LineOptions& options, std::ostream& err) {
     host_ = options.host;
     std::string port = options.port;
     if (port.empty()) {
-        embedded_ = std::make_unique<EmbeddedLine>();
-        if (!embedded_->Start()) {
-            err << "qarnctl: the embedded simulated line cannot start\n";
-            return false;
-        }
+        embedded_ = StartEmbeddedLine(err);
+        if (!embedded_) return false;
         port = embedded_->PortName();
         err << "qarnctl: no --port given: using an embedded simulated line with terminals "
             << EmbeddedLine::Terminals() << " on " << port << "\n";
     }
     settings_ = PortSettings(port);
-    window_ = CreateNotifyWindow(&Session::Notify, this);
-    device_ = window_ ? OpenDevice(host_, window_) : 0;
+    window_ = std::make_unique<NotifyWindow>();
+    device_ = window_->Create(&Session::Notify, this) ? OpenDevice(host_, window_->Handle()) : 0;
     if (!device_) {
         err << "qarnctl: the library cannot open a device object\n";
         return false;
@@ -102,7 +99,7 @@ CommandReply Session::Run(int terminal, int code, void* params) {
     return reply;
 }
 
-void Session::Notify(int message, int, int, void* user) {
+void Session::Notify(int message, void* user) {
     auto* session = static_cast<Session*>(user);
     if (session->onNotification) session->onNotification(message);
 }

@@ -12,9 +12,10 @@
 namespace qarnctl {
 
 class EmbeddedLine;
+class NotifyWindow;
 
 struct LineOptions {
-    std::string port; // PATH[:settings]; empty: the embedded line
+    std::string port; // PATH[:settings] or COMn[:settings]; empty: the embedded line (Linux)
     int host = 1;
     int waitMilliseconds = 500;
     std::string key = "58213094";
@@ -51,10 +52,10 @@ class Session {
     std::function<void(int message)> onNotification;
 
   private:
-    static void Notify(int message, int wParam, int lParam, void* user);
+    static void Notify(int message, void* user);
 
     std::unique_ptr<EmbeddedLine> embedded_;
-    int window_ = 0;
+    std::unique_ptr<NotifyWindow> window_;
     int device_ = 0;
     int host_ = 1;
     std::string settings_;
