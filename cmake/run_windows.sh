@@ -170,8 +170,8 @@ assert status.get("year", 0) >= 2000 and status.get("clock"), reply
 }
 
 # run_windows_tests ARCH: the Windows test program against terminal 2 behind COM5 (and COM12),
-# qarnctl.exe, then the
-# end-to-end scenarios; prints how many ran and passed, and on which architecture.
+# qarnctl.exe, then the end-to-end scenarios; prints how many ran and passed, and on which
+# architecture.
 run_windows_tests() {
     local arch=$1 status=0 started report=$out/scenarios-$1.txt
     start_simulator
