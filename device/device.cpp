@@ -1,5 +1,7 @@
 #include "device/device.h"
 
+#include <cstdlib>
+
 #include "device/engine.h"
 #include "device/handles.h"
 #include "device/key_table.h"
@@ -139,7 +141,9 @@ int CQARNCommand::SetAddLog(int on) {
     LogFile.reset();
     AddLog = 0;
     if (on) {
-        LogFile.reset(new CLogFile);
+        // The one setting the library takes from the environment: where the log goes.
+        const char* directory = std::getenv("QARN_LOG_DIR");
+        LogFile.reset(new CLogFile(directory ? directory : ""));
         AddLog = 1;
         LogFile->Rotate();
     }

@@ -79,7 +79,9 @@ void FormatLogTime(const platform::LocalTime& clock, char (&text)[28]) {
                   clock.day, clock.hour, clock.minute, clock.second, clock.milliseconds);
 }
 
-CLogFile::CLogFile() {
+CLogFile::CLogFile(const std::string& directory) : m_strDirectory(directory) {
+    if (!m_strDirectory.empty() && m_strDirectory.back() != '/' && m_strDirectory.back() != '\\')
+        m_strDirectory += '/';
     // Reserved once, so that adding and writing out records never allocates.
     m_records.reserve((m_nMaxPending + 1) * kLogRecordSize);
     for (const char* name : kOlderLogs)
@@ -91,16 +93,20 @@ CLogFile::~CLogFile() {
     WriteOut();
 }
 
+std::string CLogFile::Path(const char* name) const {
+    return m_strDirectory + name;
+}
+
 void CLogFile::EnsureLogFile(const char* name) {
-    m_strLogName = name;
+    m_strLogName = Path(name);
     platform::File file;
-    if (file.Open(name, platform::File::kWrite)) return;
-    if (!file.Open(name, platform::File::kCreateNew)) return;
+    if (file.Open(m_strLogName.c_str(), platform::File::kWrite)) return;
+    if (!file.Open(m_strLogName.c_str(), platform::File::kCreateNew)) return;
     uint8_t header[kLogHeaderSize];
     FillHeader(header);
     if (!file.Append(header, sizeof header)) {
         file.Close();
-        platform::RemoveFile(name);
+        platform::RemoveFile(m_strLogName.c_str());
     }
 }
 
@@ -108,15 +114,15 @@ int CLogFile::Rotate() {
     platform::LocalTime born;
     if (platform::GetFileCreationTime(m_strLogName.c_str(), born) &&
         born.day != platform::GetLocalTime().day) {
-        platform::RemoveFile(kOlderLogs[kOlderLogCount - 1]);
+        platform::RemoveFile(Path(kOlderLogs[kOlderLogCount - 1]).c_str());
         for (int i = kOlderLogCount - 1; i > 0; --i)
-            platform::RenameFile(kOlderLogs[i - 1], kOlderLogs[i]);
-        platform::RenameFile(m_strLogName.c_str(), kOlderLogs[0]);
+            platform::RenameFile(Path(kOlderLogs[i - 1]).c_str(), Path(kOlderLogs[i]).c_str());
+        platform::RenameFile(m_strLogName.c_str(), Path(kOlderLogs[0]).c_str());
         EnsureLogFile(kCurrentLog);
     }
     for (int i = kOlderLogCount - 1; i >= 0; --i)
-        platform::SetFileAttribute(kOlderLogs[i], platform::kFileHidden);
-    platform::SetFileAttribute(kCurrentLog, platform::kFileSystem);
+        platform::SetFileAttribute(Path(kOlderLogs[i]).c_str(), platform::kFileHidden);
+    platform::SetFileAttribute(Path(kCurrentLog).c_str(), platform::kFileSystem);
     return 1;
 }
 

@@ -28,8 +28,9 @@ constexpr int kLogKindResult = 9;
 
 class CLogFile {
   public:
-    // Creates whichever of the seven log files is missing, each with its header.
-    CLogFile();
+    // Creates whichever of the seven log files is missing, each with its header, in the
+    // directory given (the current directory when it is empty).
+    explicit CLogFile(const std::string& directory = std::string());
     // Writes out the pending records.
     ~CLogFile();
     CLogFile(const CLogFile&) = delete;
@@ -51,9 +52,12 @@ class CLogFile {
   private:
     void Append(int code, int kind, int address, const char* resultText);
     void EnsureLogFile(const char* name);
+    // A log file's name within the log's directory.
+    std::string Path(const char* name) const;
     void WriteOut();
 
-    size_t m_nMaxPending = 5; // the sixth record writes all of them out
+    size_t m_nMaxPending = 5;   // the sixth record writes all of them out
+    std::string m_strDirectory; // ends with a separator unless empty
     std::string m_strLogName;
     ByteArray m_records; // pending records, oldest first, kLogRecordSize bytes each
 };

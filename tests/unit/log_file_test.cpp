@@ -87,24 +87,29 @@ TEST(LogTime, PadsEveryFieldAndTakesAllOfItFromTheClock) {
     EXPECT_EQ(std::string(text), "2031.12.31  23:59:41.999");
 }
 
+// In a directory of its own, as QARN_LOG_DIR names one: nothing goes to the current directory.
 TEST_F(LogFile, RotatesOnlyWhenTheLogWasCreatedOnAnotherDayOfTheMonth) {
-    CLogFile();
+    std::filesystem::create_directory("logs");
+    auto in = [](const char* name) { return std::string("logs/") + name; };
+    CLogFile("logs");
     for (const char* name : kLogNames)
-        WriteFile(name, std::string("old ") + name);
+        WriteFile(in(name), std::string("old ") + name);
     platform::LocalTime born;
-    ASSERT_TRUE(platform::GetFileCreationTime("CommLog.log", born));
+    ASSERT_TRUE(platform::GetFileCreationTime(in("CommLog.log").c_str(), born));
     born.month = born.month % 12 + 1; // the same day of another month
     SetClock(born);
-    CLogFile().Rotate();
+    CLogFile("logs/").Rotate();
     for (const char* name : kLogNames)
-        EXPECT_EQ(ReadFile(name), std::string("old ") + name);
+        EXPECT_EQ(ReadFile(in(name)), std::string("old ") + name);
 
     born.day = born.day % 28 + 1;
     SetClock(born);
-    CLogFile().Rotate();
-    EXPECT_EQ(ReadFile("CommLog.log").size(), kLogHeaderSize);
+    CLogFile("logs").Rotate();
+    EXPECT_EQ(ReadFile(in("CommLog.log")).size(), kLogHeaderSize);
     for (int i = 1; i <= 6; ++i)
-        EXPECT_EQ(ReadFile(kLogNames[i]), std::string("old ") + kLogNames[i - 1]);
+        EXPECT_EQ(ReadFile(in(kLogNames[i])), std::string("old ") + kLogNames[i - 1]);
+    for (const char* name : kLogNames)
+        EXPECT_FALSE(std::filesystem::exists(name)) << name;
 }
 
 TEST_F(LogFile, ALogThatCannotBeWrittenDropsItsRecords) {
