@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import ctypes
 import datetime as dt
-from dataclasses import dataclass, field, fields
+from dataclasses import InitVar, dataclass, field, fields
 from typing import Callable, Optional, TypeVar
 
 from . import layouts
@@ -120,13 +120,36 @@ class Status(_Timed):
 
 @dataclass
 class Dated:
+    """A date held once, in its year, month and day fields: date reads them (None where they
+    make no date) and writes them, also as Dated(date=...) and dataclasses.replace(x, date=...)."""
     year: int = 2000
     month: int = 1
     day: int = 1
-    date: Optional[dt.date] = field(default=None, init=False)
+    date: InitVar[Optional[dt.date]] = None
 
-    def __post_init__(self) -> None:
-        self.date = _valid(dt.date, self.year, self.month, self.day)
+    def __post_init__(self, date: Optional[dt.date]) -> None:
+        # dataclasses.replace hands back the date read from the fields: the fields decide then.
+        if isinstance(date, dt.date) and not isinstance(date, _FieldsDate):
+            self.year, self.month, self.day = date.year, date.month, date.day
+
+
+class _FieldsDate(dt.date):
+    """The date that a Dated's fields make, as its date property gives it."""
+
+    def __repr__(self) -> str:
+        return dt.date.__repr__(dt.date(self.year, self.month, self.day))
+
+
+def _date_of(self: Dated) -> Optional[dt.date]:
+    return _valid(_FieldsDate, self.year, self.month, self.day)
+
+
+def _set_date(self: Dated, date: dt.date) -> None:
+    self.year, self.month, self.day = date.year, date.month, date.day
+
+
+# Set after the dataclass is made, so that the field's default stays None, not the property.
+Dated.date = property(_date_of, _set_date)  # type: ignore[assignment]
 
 
 @dataclass

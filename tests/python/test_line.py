@@ -2,6 +2,7 @@
 result, the thread rule, closing and the layouts against the C header."""
 
 import ctypes
+import dataclasses
 import datetime as dt
 import errno
 import gc
@@ -80,6 +81,13 @@ def test_typed_values_match_the_terminals(simulator, line, tmp_path):
     assert (read.record_code, read.password, read.date) == ("AB12345", "4321",
                                                             dt.date(2026, 12, 9))
     assert read.name == bytes.fromhex(stored_card["name"])  # the card keeps spaces as NULs
+    # The date is one field with year, month and day: set either way, it is what is written.
+    line.write_card(TERMINAL, dataclasses.replace(read, date=dt.date(2031, 2, 3)))
+    assert line.read_card1(TERMINAL).date == dt.date(2031, 2, 3)
+    read.date = dt.date(2032, 4, 5)
+    line.write_card(TERMINAL, dataclasses.replace(read, attribute2=9))
+    again = line.read_card1(TERMINAL)
+    assert (again.year, again.month, again.day, again.attribute2) == (2032, 4, 5, 9)
     assert line.add_money(TERMINAL, 1250).amount == 1250
     assert line.dec_money(TERMINAL, 250).amount == 1000
     assert simulator.state(TERMINAL)["card"]["balance"] == line.read_money(TERMINAL).amount
