@@ -3,8 +3,9 @@
 #   bash cmake/run_windows.sh build     cross-compiles both into build-win/i686 and
 #                                       build-win/x86_64 and checks each export table
 #   bash cmake/run_windows.sh test      also runs the Windows test program, the end-to-end
-#                                       scenarios and qarnctl.exe under Wine, in a fresh prefix,
-#                                       against a simulated line on a pty mapped to COM5
+#                                       scenarios, qarnctl.exe and qarnctl's tests under Wine, in
+#                                       a fresh prefix, against a simulated line on a pty mapped
+#                                       to COM5
 #   bash cmake/run_windows.sh package   also writes build/qarn-VERSION-windows.zip: i686/ and
 #                                       x86_64/ with qarn.dll, libqarn.dll.a and qarnctl.exe,
 #                                       and include/
@@ -169,11 +170,28 @@ assert status.get("year", 0) >= 2000 and status.get("clock"), reply
     echo "qarnctl.exe without --port: ${refusal//$'\r'/}"
 }
 
+# run_gtest ARCH NAME REPORT PROGRAM [ARGUMENTS...]: a GoogleTest program under Wine, its output
+# in REPORT and its failures shown; prints how many of NAME ran and passed, and fails unless
+# some ran and all passed.
+run_gtest() {
+    local arch=$1 name=$2 report=$3 status=0 started run passed
+    shift 3
+    started=$(date +%s)
+    (cd "$out/$arch" && timeout 900 "$loader" "$@") >"$report" 2>&1 || status=$?
+    grep -vE '^\[ RUN|^\[-+\]|^$' "$report" || true
+    run=$(grep -cE '^\[ +(OK|FAILED) +\] .* \([0-9]+ ms\)' "$report" || true)
+    passed=$(grep -cE '^\[ +OK +\] .* \([0-9]+ ms\)' "$report" || true)
+    echo "Wine $name: $run run, $passed passed, architecture $arch," \
+        "$(($(date +%s) - started)) s"
+    ((run > 0 && run == passed)) || status=1
+    return "$status"
+}
+
 # run_windows_tests ARCH: the Windows test program against terminal 2 behind COM5 (and COM12),
-# qarnctl.exe, then the end-to-end scenarios; prints how many ran and passed, and on which
-# architecture.
+# qarnctl.exe, then the end-to-end scenarios and qarnctl's tests; prints how many of each ran
+# and passed, and on which architecture.
 run_windows_tests() {
-    local arch=$1 status=0 started report=$out/scenarios-$1.txt
+    local arch=$1 status=0
     start_simulator
     trap 'kill "$simulator" 2>/dev/null || true' EXIT
     fresh_prefix "$arch" "$line" "$control"
@@ -181,23 +199,18 @@ run_windows_tests() {
     (cd "$out/$arch" && timeout 300 "$loader" qarn_windows_test.exe COM5 2 COM12) || status=$?
     run_qarnctl "$arch" || status=1
     echo "running the end-to-end scenarios ($arch) under Wine, COM6 = $control"
-    started=$(date +%s)
     # The unplugged-adapter scenario closes the line and opens a new pty, which COM5 cannot
     # follow: Wine reads the port mapping when it starts.
-    (cd "$out/$arch" && timeout 900 "$loader" qarn_integration_tests.exe \
-        "--gtest_filter=${GTEST_FILTER:-*}:-LineFaults.UnpluggedAdapterEndsTheCommandAndTheLineComesBack") \
-        >"$report" 2>&1 ||
-        status=$?
-    grep -vE '^\[ RUN|^\[-+\]|^$' "$report" || true
+    run_gtest "$arch" scenarios "$out/scenarios-$arch.txt" qarn_integration_tests.exe \
+        "--gtest_filter=${GTEST_FILTER:-*}:-LineFaults.UnpluggedAdapterEndsTheCommandAndTheLineComesBack" ||
+        status=1
+    echo "running qarnctl's tests ($arch) under Wine, COM6 = $control"
+    # The explicit filter keeps a GTEST_FILTER meant for the scenarios from reaching these.
+    run_gtest "$arch" "qarnctl tests" "$out/qarnctl-tests-$arch.txt" qarnctl_tests.exe \
+        "--gtest_filter=*" || status=1
     "$server" -k 2>/dev/null || true
     kill "$simulator" 2>/dev/null || true
     trap - EXIT
-    local run passed
-    run=$(grep -cE '^\[ +(OK|FAILED) +\] .* \([0-9]+ ms\)' "$report" || true)
-    passed=$(grep -cE '^\[ +OK +\] .* \([0-9]+ ms\)' "$report" || true)
-    echo "Wine scenarios: $run run, $passed passed, architecture $arch," \
-        "$(($(date +%s) - started)) s"
-    ((run > 0 && run == passed)) || status=1
     return "$status"
 }
 

@@ -70,4 +70,15 @@ if(EXISTS ${googletest_sources}/CMakeLists.txt)
   target_link_libraries(qarn_integration_tests PRIVATE gtest_main)
   target_link_options(qarn_integration_tests PRIVATE ${windows_static_runtime})
   add_dependencies(qarn_integration_tests qarn)
+
+  # qarnctl's tests, its commands run in-process as on Linux, against the same simulator.
+  add_executable(qarnctl_tests ${CMAKE_SOURCE_DIR}/tests/cli/qarnctl_test.cpp
+                 ${CMAKE_SOURCE_DIR}/tests/windows/integration/remote_simulator.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/dmsim/state_codec.cpp
+                 ${CMAKE_SOURCE_DIR}/tools/dmsim/terminal.cpp)
+  target_include_directories(qarnctl_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests
+      ${CMAKE_SOURCE_DIR}/tests/windows/integration ${CMAKE_SOURCE_DIR}/tools)
+  target_compile_definitions(qarnctl_tests PRIVATE QARN_KEY_TABLE_TEXT="${QARN_KEY_TABLE}")
+  target_link_libraries(qarnctl_tests PRIVATE qarnctl_core gtest_main)
+  target_link_options(qarnctl_tests PRIVATE ${windows_static_runtime})
 endif()
