@@ -1,11 +1,9 @@
 #include "session.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "embedded_line.h"
 #include "notify_window.h"
 #include "qarn.h"
+#include "terminal_io.h"
 
 namespace qarnctl {
 
@@ -16,15 +14,6 @@ constexpr char kDefaultLineSettings[] = "baud=9600,parity=E,data=8,stop=1";
 // The port's name in a settings text, for messages.
 std::string PortPath(const std::string& settings) {
     return settings.substr(0, settings.find(':'));
-}
-
-// Why the port did not open, from the reason the library left in errno.
-std::string PortFailure(int reason) {
-    if (reason == EBUSY) return "the port is in use by another program";
-    if (reason == ENOTTY) return "not a serial port";
-    if (reason == EINVAL)
-        return "settings it cannot use (ConnectPort(3) gives each field's values)";
-    return reason != 0 ? std::strerror(reason) : "not a usable serial port";
 }
 
 // Who switches RTS around the frames on the open port, for the port line.
@@ -71,11 +60,9 @@ bool Session::Open(const LineOptions& options, std::ostream& err) {
     SetCommKey(device_, options.key.c_str());
     SetInnerCmd(device_, options.internalCommands ? 1 : 0);
     if (options.log) SetAddLog(device_, 1);
-    errno = 0;
+    ClearPortFailure();
     if (ConnectPort(device_, settings_.c_str()) != 1) {
-        int reason = errno;
-        err << "qarnctl: cannot open " << PortPath(settings_) << ": " << PortFailure(reason)
-            << "\n";
+        err << "qarnctl: cannot open " << PortPath(settings_) << ": " << PortFailure() << "\n";
         return false;
     }
     // The settings text in full, so that every key it holds (speed, framing, line driver)
