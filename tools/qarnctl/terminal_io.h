@@ -1,7 +1,14 @@
 // The few things qarnctl asks of the operating system directly.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace qarnctl {
+
+// The command line as UTF-8: as given on Linux; on Windows read again from the wide command
+// line, since argv there is in the ANSI code page.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
 bool StandardErrorIsTerminal();
 // From now on SIGINT and SIGTERM set the flag InterruptRequested reads, instead of ending the
