@@ -182,8 +182,10 @@ typedef struct QarnStatus {
 } QarnStatus;
 
 /* Card layouts: "Read Card_Info" (0x60) replies by the sub-code asked for, and the parameter
- * blocks of "Write Card_Info" (0x61; 0x66 takes layout 1). Passwords are four digit characters;
- * names are 8 bytes of double-byte text. */
+ * blocks of "Write Card_Info" (0x61; 0x66 takes layout 1). Passwords are four digit characters.
+ * Names are 8 bytes of GB2312 (Big5 with SetInnerCode on), space-filled: 4 Chinese characters;
+ * every space of a name travels as 0x00 and comes back as 0x00. Spaces inside a record code are
+ * dropped and the rest closed up to the left: "A 12 34" is written as "A1234" and two spaces. */
 #define QARN_CARD_LAYOUT_1 1
 #define QARN_CARD_LAYOUT_2 2
 #define QARN_CARD_LAYOUT_3 3
@@ -334,7 +336,8 @@ typedef struct QarnValue {
     int32_t value;
 } QarnValue;
 
-/* "DownLoad LCD_Title" (0x86): three lines of 16 characters. */
+/* "DownLoad LCD_Title" (0x86): three lines of 16 bytes of GB2312 (Big5 with SetInnerCode on),
+ * 8 Chinese characters a line. */
 #define QARN_TITLE_LINES 3
 #define QARN_TITLE_WIDTH 16
 typedef struct QarnTitle {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "qarn.h"
+#include "qarn/card_text.hpp"
 #include "qarn/command.hpp"
 #include "qarn/download_files.hpp"
 #include "qarn/line_settings.hpp"
@@ -116,10 +117,15 @@ class Device {
         if (address < 0 || address > 0xFFFF) return Bad("the host address", address);
         return Apply([&] { SetMyAddress(state_->handle, address); });
     }
-    // Card names and titles converted between GB2312 (host) and Big5 (terminal).
+    // Card names and titles: the application's fields hold Big5, which the library converts to
+    // and from the terminals' GB2312. text_code() tells which code the fields hold, for
+    // field_text and set_field_text (qarn/card_text.hpp).
     Result<void> set_big5_terminals(bool on) {
-        return Apply([&] { SetInnerCode(state_->handle, on); });
+        auto applied = Apply([&] { SetInnerCode(state_->handle, on); });
+        if (applied) state_->big5 = on;
+        return applied;
     }
+    TextCode text_code() const { return state_->big5 ? TextCode::big5 : TextCode::gb2312; }
     // Admits the internal commands: program download, serial number, inner setting.
     Result<void> set_internal_commands(bool on) {
         return Apply([&] { SetInnerCmd(state_->handle, on); });
@@ -366,6 +372,7 @@ class Device {
         Progress progress;
         int sent = 0;
         int total = 0;
+        bool big5 = false;
 
         void Notified(int message) {
             if (message != WM_HDLC_SENT || !progress || total <= 0) return;

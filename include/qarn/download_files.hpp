@@ -2,6 +2,7 @@
 // file will take, so that a download can report its progress.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -22,14 +23,17 @@ constexpr size_t list_capacity(ListKind kind) {
 
 constexpr uint64_t kMostCardNumber = 0xFFFFFFFF;
 
-// Writes a list file: the kind's marker, then each number as 10 BCD digits. A number above
-// 4294967295, or more numbers than the kind's list holds, is refused and nothing is written.
+// Writes a list file: the kind's marker, then the numbers in ascending order, each as 10 BCD
+// digits. The download sorts only within each frame, so a file sorted as a whole is what lets
+// every frame follow the one before. A number above 4294967295, or more numbers than the kind's
+// list holds, is refused and nothing is written.
 inline Result<void> write_list_file(const std::string& path, ListKind kind,
-                                    const std::vector<uint64_t>& numbers) {
+                                    std::vector<uint64_t> numbers) {
     if (numbers.size() > list_capacity(kind))
         return Error(Failure::argument, -1,
                      "qarn: a " + std::string(kind == ListKind::white ? "white" : "black") +
                          " list holds at most " + std::to_string(list_capacity(kind)) + " numbers");
+    std::sort(numbers.begin(), numbers.end());
     std::vector<char> bytes{static_cast<char>(kind)};
     for (uint64_t number : numbers) {
         if (number > kMostCardNumber)

@@ -18,7 +18,7 @@ from ._library import NotifyProc, library
 from .errors import Error, PortError, Refused, WrongReply, WrongThread, error_for, result_name
 from .values import (Card1, Card2, Card3, Card254, CardId, ListCounts, LongRecord, Money,
                      Property, Record, RecordRange, Status, SystemProperty, LAYOUT_OF,
-                     from_layout, to_layout)
+                     encode_text, from_layout, to_layout)
 
 TRANSMITTED, ACKNOWLEDGED, DATA_READY, NO_RECORDS, TIMEOUT = 0, 8, 13, 14, 5
 WM_HDLC_SENT = 0x0D65
@@ -40,11 +40,12 @@ _KEPT_CALLBACKS: list = []
 
 
 def write_list_file(path: Union[str, os.PathLike], kind: str, numbers: Iterable[int]) -> None:
-    """Writes a card list file: kind "white" or "black", each number as 10 BCD digits. A number
-    outside 0 to 4294967295, or more numbers than the kind's list holds, raises ValueError and
-    nothing is written."""
+    """Writes a card list file: kind "white" or "black", the numbers in ascending order, each as
+    10 BCD digits. The download sorts only within each frame, so a file sorted as a whole is what
+    lets every frame follow the one before. A number outside 0 to 4294967295, or more numbers than
+    the kind's list holds, raises ValueError and nothing is written."""
     data = bytearray([_list_marker(kind)])
-    for number in numbers:
+    for number in sorted(numbers):
         if not 0 <= number <= 0xFFFFFFFF:
             raise ValueError(f"card number {number} does not fit 32 bits")
         data += bytes.fromhex(f"{number:010d}")
@@ -108,6 +109,7 @@ class Line:
         if not 0 <= host <= 0xFFFF:
             raise ValueError(f"host address {host} is out of range")
         self.path = path
+        self._codec = "gb2312"
         self._lib = library()
         self._owner = threading.get_ident()
         self._progress: Optional[Progress] = None
@@ -220,9 +222,16 @@ class Line:
         self._lib.SetMyAddress(self._device, address)
 
     def set_big5_terminals(self, on: bool) -> None:
-        """Card names and titles converted between GB2312 (host) and Big5 (terminal)."""
+        """Card names and titles in Big5 on this side, which the library converts to and from the
+        terminals' GB2312; names and titles given as text are then encoded as Big5."""
         self._check()
         self._lib.SetInnerCode(self._device, int(on))
+        self._codec = "big5" if on else "gb2312"
+
+    @property
+    def codec(self) -> str:
+        """The code of card names and titles on this side: "gb2312", or "big5"."""
+        return self._codec
 
     def set_internal_commands(self, on: bool) -> None:
         """Admits the program download, serial number and inner setting commands."""
@@ -433,15 +442,12 @@ class Line:
         self._ack(terminal, 0x19, bytes(block))
 
     def set_title(self, terminal: int, lines: Sequence[Union[str, bytes]]) -> None:
-        """Three lines of up to 16 characters for the terminal's display."""
+        """Three lines for the terminal's display, each up to 16 bytes in the line's code (8
+        Chinese characters); a line given as bytes is sent as it is."""
         if len(lines) != layouts.TITLE_LINES:
             raise ValueError("a title has three lines")
-        data = b""
-        for line in lines:
-            raw = line if isinstance(line, bytes) else line.encode("latin-1")
-            if len(raw) > layouts.TITLE_WIDTH:
-                raise ValueError(f"title line {line!r} is longer than 16 characters")
-            data += raw.ljust(layouts.TITLE_WIDTH, b" ")
+        data = b"".join(encode_text("title line", line, layouts.TITLE_WIDTH, self._codec)
+                        for line in lines)
         self._ack(terminal, 0x86, data)
 
     def init_property(self, terminal: int) -> None:
@@ -478,16 +484,16 @@ class Line:
 
     def _read_card(self, terminal: int, kind: type, sub_code: int) -> AnyCard:
         entry = self._data(terminal, 0x60, bytes(layouts.QarnValue(sub_code)), LAYOUT_OF[kind])
-        return from_layout(kind, entry)
+        return from_layout(kind, entry, self._codec)
 
     def write_card(self, terminal: int, card: AnyCard) -> None:
         """Writes the card in its layout; the sub-code comes from the layout."""
-        self._ack(terminal, 0x61, bytes(to_layout(self._with_sub_code(card))))
+        self._ack(terminal, 0x61, bytes(to_layout(self._with_sub_code(card), self._codec)))
 
     def update_card(self, terminal: int, card: Card1) -> None:
         if type(card) is not Card1:
             raise TypeError("update_card takes a Card1")
-        self._ack(terminal, 0x66, bytes(to_layout(self._with_sub_code(card))))
+        self._ack(terminal, 0x66, bytes(to_layout(self._with_sub_code(card), self._codec)))
 
     @staticmethod
     def _with_sub_code(card: AnyCard) -> AnyCard:

@@ -6,7 +6,7 @@ from __future__ import annotations
 import ctypes
 import datetime as dt
 from dataclasses import InitVar, dataclass, field, fields
-from typing import Callable, Optional, TypeVar
+from typing import Callable, Optional, TypeVar, Union
 
 from . import layouts
 
@@ -154,15 +154,19 @@ Dated.date = property(_date_of, _set_date)  # type: ignore[assignment]
 
 @dataclass
 class Card1(Dated):
-    """Card layout 1; write_card sets sub_code. Texts: record_code 7, password 4 digits,
-    name 8 bytes of double-byte text."""
+    """Card layout 1; write_card sets sub_code. Texts: record_code 7 characters (spaces in it
+    are dropped on the card and the rest closed up to the left), password 4 digits, name the
+    holder's name as text, 8 bytes at most in the line's code (GB2312, or Big5 with
+    set_big5_terminals): 4 Chinese characters. Its spaces travel as 0x00 bytes. A name given as
+    bytes is written as it is; name_bytes holds the 8 bytes of a card read."""
     sub_code: int = 1
     number: int = 0
     record_code: str = "       "
     attribute1: int = 0
     attribute2: int = 0
     password: str = "0000"
-    name: bytes = b"        "
+    name: str = ""
+    name_bytes: bytes = field(default=b"", init=False, repr=False, compare=False)
 
 
 @dataclass
@@ -177,9 +181,10 @@ class Card3(Dated):
     number: int = 0
     record_code: str = "       "
     password: str = "0000"
-    name: bytes = b"        "
+    name: str = ""
     attribute3: int = 0
     attribute4: int = 0
+    name_bytes: bytes = field(default=b"", init=False, repr=False, compare=False)
 
 
 @dataclass
@@ -228,22 +233,47 @@ def _is_text(layout: type, name: str) -> bool:
     return isinstance(kind, type) and issubclass(kind, ctypes.Array) and kind._type_ is ctypes.c_char
 
 
-def from_layout(kind: type[Value], entry: layouts.Layout) -> Value:
-    """The dataclass of a decoded entry; texts keep every byte (names as bytes)."""
+def from_layout(kind: type[Value], entry: layouts.Layout, codec: str = "gb2312") -> Value:
+    """The dataclass of a decoded entry. Texts keep every byte; a name is decoded with the codec
+    (the 0x00 bytes the card keeps for spaces read as spaces, trailing spaces dropped, what does
+    not decode as U+FFFD), its raw bytes in name_bytes."""
     values = {}
     for f in fields(kind):  # type: ignore[arg-type]
         if not f.init:
             continue
         if _is_text(type(entry), f.name):
             raw = entry.raw(f.name)
-            values[f.name] = raw if f.name == "name" else raw.decode("latin-1")
+            if f.name == "name":
+                values[f.name] = raw.replace(b"\0", b" ").rstrip(b" ").decode(codec, "replace")
+            else:
+                values[f.name] = raw.decode("latin-1")
         else:
             values[f.name] = getattr(entry, f.name)
-    return kind(**values)
+    value = kind(**values)
+    if hasattr(value, "name_bytes"):
+        value.name_bytes = entry.raw("name")  # type: ignore[attr-defined]
+    return value
 
 
-def to_layout(value: object) -> layouts.Layout:
-    """The layout structure of a dataclass, for a parameter block. Texts must fit."""
+def encode_text(what: str, text: Union[str, bytes], size: int, codec: str) -> bytes:
+    """A name or title as the line's code, padded with spaces to its field's size; ValueError
+    when the text has no form in the code or does not fit."""
+    if isinstance(text, (bytes, bytearray)):
+        data = bytes(text)
+    else:
+        try:
+            data = str(text).encode(codec)
+        except UnicodeEncodeError:
+            raise ValueError(f"{what} {text!r} has a character with no form in {codec}") from None
+    if len(data) > size:
+        raise ValueError(f"{what} {text!r} takes {len(data)} bytes in {codec}; "
+                         f"its field holds {size}")
+    return data.ljust(size, b" ")
+
+
+def to_layout(value: object, codec: str = "gb2312") -> layouts.Layout:
+    """The layout structure of a dataclass, for a parameter block. Texts must fit; a name is
+    encoded with the codec."""
     layout = LAYOUT_OF[type(value)]
     entry = layout()
     for f in fields(value):  # type: ignore[arg-type]
@@ -251,10 +281,13 @@ def to_layout(value: object) -> layouts.Layout:
             continue
         item = getattr(value, f.name)
         if _is_text(layout, f.name):
-            data = item if isinstance(item, bytes) else str(item).encode("latin-1")
             size = getattr(layout, f.name).size
-            if len(data) > size:
-                raise ValueError(f"{f.name} {item!r} is longer than its {size} bytes")
+            if f.name == "name":
+                data = encode_text("card name", item, size, codec)
+            else:
+                data = item if isinstance(item, bytes) else str(item).encode("latin-1")
+                if len(data) > size:
+                    raise ValueError(f"{f.name} {item!r} is longer than its {size} bytes")
             ctypes.memmove(ctypes.addressof(entry) + getattr(layout, f.name).offset,
                            data.ljust(size, b" "), size)
         else:

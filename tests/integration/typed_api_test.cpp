@@ -136,9 +136,8 @@ TEST_F(TypedApi, TypedValuesMatchTheTerminals) {
         .download_list(kTerminal, qarn::ListKind::white, path,
                        [&](int done, int total) { steps.emplace_back(done, total); })
         .value();
-    std::vector<uint32_t> stored = State().WhiteList();
+    std::vector<uint32_t> stored = State().WhiteList(); // sorted as a whole, not frame by frame
     std::sort(numbers.begin(), numbers.end());
-    std::sort(stored.begin(), stored.end());
     EXPECT_EQ(stored, numbers);
     ASSERT_FALSE(steps.empty());
     EXPECT_EQ(steps.back(), std::make_pair(4, 4)); // 640 + 704 + 156 numbers, closing frame
@@ -153,7 +152,9 @@ TEST_F(TypedApi, TypedValuesMatchTheTerminals) {
     qarn::set_text(card.record_code, "AB12345").value();
     card.attribute1 = 7;
     qarn::set_text(card.password, "4321").value();
-    qarn::set_text(card.name, "NAME").value();
+    EXPECT_FALSE(qarn::set_field_text(card.name, "王小明王小", device.text_code())); // 10 bytes
+    EXPECT_FALSE(qarn::set_field_text(card.name, "Zoë", device.text_code()));
+    qarn::set_field_text(card.name, "王小明", device.text_code()).value();
     card.year = 2026;
     card.month = 12;
     card.day = 9;
@@ -164,6 +165,7 @@ TEST_F(TypedApi, TypedValuesMatchTheTerminals) {
     EXPECT_EQ(read.sub_code, 1);
     EXPECT_EQ(qarn::text(read.record_code), "AB12345");
     EXPECT_EQ(qarn::text(read.password), "4321");
+    EXPECT_EQ(qarn::field_text(read.name, device.text_code()), "王小明");
     EXPECT_EQ(read.attribute1, 7);
     EXPECT_EQ(read.year, 2026);
     qarn::Money money = device.add_money(kTerminal, 1250).value();

@@ -68,19 +68,23 @@ def test_typed_values_match_the_terminals(simulator, line, tmp_path):
     steps = []
     line.download_list(TERMINAL, "white", tmp_path / "white.lst",
                        lambda done, total: steps.append((done, total)))
-    assert sorted(simulator.state(TERMINAL)["white_list"]) == sorted(numbers)
+    assert simulator.state(TERMINAL)["white_list"] == sorted(numbers)  # sorted across frames
     assert steps[-1] == (4, 4) and len(steps) >= 4
     assert line.list_counts(TERMINAL) == qarn.ListCounts(1500, 0)
 
     card = qarn.Card1(number=0x01020304, record_code="AB12345", attribute1=7, password="4321",
-                      name=b"NAME    ", year=2026, month=12, day=9)
+                      name="王小明", year=2026, month=12, day=9)
+    for name, why in (("王小明王小", "takes 10 bytes in gb2312"), ("Zoë", "no form in gb2312")):
+        with pytest.raises(ValueError, match=why):
+            line.write_card(TERMINAL, dataclasses.replace(card, name=name))
     line.write_card(TERMINAL, card)
     stored_card = simulator.state(TERMINAL)["card"]
+    assert stored_card["name"] == "cdf5d0a1c3f70000"  # GB2312, spaces as 0x00
     assert (stored_card["number"], stored_card["password"]) == (0x01020304, 4321)
     read = line.read_card1(TERMINAL)
     assert (read.record_code, read.password, read.date) == ("AB12345", "4321",
                                                             dt.date(2026, 12, 9))
-    assert read.name == bytes.fromhex(stored_card["name"])  # the card keeps spaces as NULs
+    assert (read.name, read.name_bytes) == ("王小明", bytes.fromhex(stored_card["name"]))
     # The date is one field with year, month and day: set either way, it is what is written.
     line.write_card(TERMINAL, dataclasses.replace(read, date=dt.date(2031, 2, 3)))
     assert line.read_card1(TERMINAL).date == dt.date(2031, 2, 3)

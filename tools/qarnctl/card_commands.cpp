@@ -5,6 +5,7 @@
 
 #include "arguments.h"
 #include "context.h"
+#include "qarn/card_text.hpp"
 #include "qarn_layouts.h"
 
 namespace qarnctl {
@@ -52,8 +53,14 @@ std::string CheckPassword(const std::string& text) {
     return "";
 }
 
+// Names are UTF-8 here and GB2312 on the card, where they take up to 8 bytes.
 std::string CheckName(const std::string& text) {
-    return text.size() <= 8 ? "" : "card name '" + text + "' is longer than 8 bytes";
+    auto bytes = qarn::encode_text(text, qarn::TextCode::gb2312);
+    if (!bytes) return "card name '" + text + "' has a character with no form in GB2312";
+    if (bytes->size() > sizeof(QarnCardLayout1::name))
+        return "card name '" + text + "' takes " + std::to_string(bytes->size()) +
+               " bytes in GB2312; a card holds 8";
+    return "";
 }
 
 void PutText(char* field, size_t size, const std::string& text) {
@@ -78,7 +85,7 @@ template <typename T> T EntryOf(const CommandReply& reply) {
 template <typename Card> void ShowCommon(Report& report, const Card& card) {
     std::string code = FieldText(card.record_code, sizeof card.record_code);
     std::string password = FieldText(card.password, sizeof card.password);
-    std::string name = FieldText(card.name, sizeof card.name);
+    std::string name = qarn::field_text(card.name, qarn::TextCode::gb2312);
     std::string date = IsoDate(card.year, card.month, card.day);
     nlohmann::json& json = report.json["card"];
     json["sub_code"] = card.sub_code;
@@ -147,7 +154,9 @@ template <typename Card> void ChangeCommon(Card& card, const CardOptions& option
     if (!options.code.empty()) PutText(card.record_code, sizeof card.record_code, options.code);
     if (!options.password.empty())
         std::memcpy(card.password, options.password.data(), sizeof card.password);
-    if (!options.name.empty()) PutText(card.name, sizeof card.name, options.name);
+    if (!options.name.empty())
+        PutText(card.name, sizeof card.name,
+                qarn::encode_text(options.name, qarn::TextCode::gb2312).value());
     if (!options.date.empty()) {
         Date date;
         ParseDate(options.date, date);
@@ -314,7 +323,9 @@ void AddCardCommands(CLI::App& app, Action& chosen) {
         ->check(Check(CheckRecordCode, "CODE"));
     write->add_option("--password", options->password, "four digits")
         ->check(Check(CheckPassword, "DIGITS"));
-    write->add_option("--name", options->name, "card holder's name, up to 8 bytes")
+    write
+        ->add_option("--name", options->name,
+                     "card holder's name, up to 8 bytes in GB2312 (4 Chinese characters)")
         ->check(Check(CheckName, "NAME"));
     write->add_option("--date", options->date, "the card's date, YYYY-MM-DD")
         ->check(DateValidator());

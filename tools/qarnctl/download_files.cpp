@@ -1,5 +1,6 @@
 #include "download_files.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <fstream>
@@ -82,7 +83,8 @@ std::string ReadCardList(const std::string& path, CardList& list) {
     return "";
 }
 
-bool WriteListFile(const std::string& path, bool white, const std::vector<uint32_t>& numbers) {
+bool WriteListFile(const std::string& path, bool white, std::vector<uint32_t> numbers) {
+    std::sort(numbers.begin(), numbers.end());
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.put(static_cast<char>(white ? QARN_LIST_WHITE : QARN_LIST_BLACK));
     for (uint32_t number : numbers) {

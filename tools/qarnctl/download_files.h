@@ -17,8 +17,9 @@ struct CardList {
 };
 // An empty text on success, else what is wrong with the file.
 std::string ReadCardList(const std::string& path, CardList& list);
-// Writes a list file of the numbers; false when it cannot be written.
-bool WriteListFile(const std::string& path, bool white, const std::vector<uint32_t>& numbers);
+// Writes a list file of the numbers sorted as a whole, so that each frame of the download follows
+// the one before (the download sorts only within a frame); false when it cannot be written.
+bool WriteListFile(const std::string& path, bool white, std::vector<uint32_t> numbers);
 // The most numbers a white or black list holds in the terminal's list memory.
 size_t ListCapacity(bool white);
 long ListFrames(size_t numbers);

@@ -6,6 +6,7 @@
 
 #include "arguments.h"
 #include "context.h"
+#include "qarn/card_text.hpp"
 #include "qarn_layouts.h"
 
 namespace qarnctl {
@@ -290,23 +291,30 @@ int ShowCounters(Context& context, int terminal) {
     return context.Conclude(report, decisive, {QARN_RESULT_DATA_READY});
 }
 
-// TEXT in up to three lines of 16 characters: '|' or a newline starts a line, and a line
-// longer than 16 goes on in the next.
+// TEXT, UTF-8, in up to three lines of 16 bytes of GB2312: '|' or a newline starts a line, and
+// a line longer than 16 bytes goes on in the next, never splitting a two-byte character.
 std::string LayOutTitle(const std::string& text, QarnTitle& title) {
     std::memset(&title, ' ', sizeof title);
+    auto bytes = qarn::encode_text(text, qarn::TextCode::gb2312);
+    if (!bytes) return "the title '" + text + "' has a character with no form in GB2312";
     size_t line = 0, column = 0;
-    for (char c : text) {
+    for (size_t at = 0; at < bytes->size(); ++at) {
+        char c = (*bytes)[at];
         if (c == '|' || c == '\n') {
             ++line;
             column = 0;
             continue;
         }
-        if (column == QARN_TITLE_WIDTH) {
+        size_t width = static_cast<unsigned char>(c) >= 0x80 ? 2 : 1;
+        if (column + width > QARN_TITLE_WIDTH) {
             ++line;
             column = 0;
         }
-        if (line >= QARN_TITLE_LINES) return "the title does not fit in 3 lines of 16 characters";
-        title.line[line][column++] = c;
+        if (line >= QARN_TITLE_LINES)
+            return "the title does not fit in 3 lines of 16 bytes (8 Chinese characters)";
+        std::memcpy(&title.line[line][column], &(*bytes)[at], width);
+        column += width;
+        at += width - 1;
     }
     return "";
 }
@@ -319,11 +327,12 @@ int Title(Context& context, int terminal, const std::string& text) {
     Report report;
     Begin(report, context, terminal);
     nlohmann::json lines = nlohmann::json::array();
-    for (const auto& line : title.line)
-        lines.push_back(std::string(line, QARN_TITLE_WIDTH));
+    for (const auto& line : title.line) {
+        std::string shown = qarn::decode_text({line, QARN_TITLE_WIDTH}, qarn::TextCode::gb2312);
+        lines.push_back(shown);
+        report.Field("line", "\"" + shown + "\"");
+    }
     report.json["lines"] = lines;
-    for (const auto& line : title.line)
-        report.Field("line", "\"" + std::string(line, QARN_TITLE_WIDTH) + "\"");
     report.SetResult(reply.result);
     return context.Conclude(report, reply, {QARN_RESULT_ACKNOWLEDGED});
 }
@@ -412,7 +421,7 @@ void AddLineCommands(CLI::App& app, Action& chosen) {
 
     auto title = std::make_shared<std::pair<std::string, std::string>>();
     CLI::App* titleCommand = app.add_subcommand(
-        "title", "put TEXT on the terminal's display: 3 lines of 16, '|' starts a line");
+        "title", "put TEXT on the terminal's display: 3 lines of 16 bytes, '|' starts a line");
     AddTerminal(titleCommand, title->first);
     titleCommand->add_option("TEXT", title->second, "the title text")
         ->required()

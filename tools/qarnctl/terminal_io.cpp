@@ -6,6 +6,10 @@
 
 namespace qarnctl {
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 bool StandardErrorIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
 }
