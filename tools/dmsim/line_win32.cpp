@@ -44,7 +44,6 @@ bool Configure(HANDLE port, int baud) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = kByteGapMilliseconds;
     return SetCommState(port, &settings) && SetCommTimeouts(port, &timeouts) &&
-
            PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
 }
 
