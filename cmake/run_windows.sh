@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# The Windows target: a 32-bit and a 64-bit qarn.dll with qarnctl.exe.
+# The Windows target: a 32-bit and a 64-bit qarn.dll with qarnctl.exe and dmsim.exe.
 #   bash cmake/run_windows.sh build     cross-compiles both into build-win/i686 and
 #                                       build-win/x86_64 and checks each export table
 #   bash cmake/run_windows.sh test      also runs the Windows test program, the end-to-end
 #                                       scenarios, qarnctl.exe and qarnctl's tests under Wine, in
 #                                       a fresh prefix, against a simulated line on a pty mapped
-#                                       to COM5
+#                                       to COM5, and dmsim.exe on COM7, which the Linux qarnctl
+#                                       drives
 #   bash cmake/run_windows.sh package   also writes build/qarn-VERSION-windows.zip: i686/ and
-#                                       x86_64/ with qarn.dll, libqarn.dll.a and qarnctl.exe,
-#                                       and include/
+#                                       x86_64/ with qarn.dll, libqarn.dll.a, qarnctl.exe and
+#                                       dmsim.exe, and include/
 # A kernel without 32-bit support runs no 32-bit code, not even under Wine, and the i386 packages
 # may not be installable (an index that cannot be fetched); the test then runs the 64-bit build
 # under 64-bit Wine. Without the cross compilers the Windows target is skipped, without Wine its
@@ -36,12 +37,14 @@ generator() {
     if command -v ninja >/dev/null; then echo Ninja; else echo "Unix Makefiles"; fi
 }
 
-# build_dll ARCH: the DLL, qarnctl.exe and the test programs in build-win/ARCH.
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+# build_dll ARCH: the DLL, qarnctl.exe, dmsim.exe and the test programs in build-win/ARCH.
 build_dll() {
-    local arch=$1 launcher=()
-    if command -v ccache >/dev/null; then
-        launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-    fi
+    local arch=$1
     cmake -S "$root" -B "$out/$arch" -G "$(generator)" "${launcher[@]}" \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" >/dev/null
     cmake --build "$out/$arch" -j "$jobs"
@@ -98,11 +101,12 @@ check_exports() {
 can_run_32bit() { "$wine32" --version >/dev/null 2>&1; }
 
 # A simulated line of terminals 2, 3 and 4 on a pty, driven through a second pty by the
-# scenarios; sets simulator (its pid), line and control (the ptys).
+# scenarios; sets simulator (its pid), line and control (the ptys). Builds the Linux qarnctl
+# beside it, for driving dmsim.exe.
 start_simulator() {
     local dmsim=$out/native/tools/dmsim
-    cmake -S "$root" -B "$out/native" -G "$(generator)" >/dev/null
-    cmake --build "$out/native" -j "$jobs" --target dmsim
+    cmake -S "$root" -B "$out/native" -G "$(generator)" "${launcher[@]}" >/dev/null
+    cmake --build "$out/native" -j "$jobs" --target dmsim qarnctl
     local log=$out/dmsim.log
     "$dmsim" --terminals 2,3,4 --control-pty --ignore-stdin >"$log" 2>&1 </dev/null &
     simulator=$!
@@ -117,11 +121,43 @@ start_simulator() {
     return 1
 }
 
-# fresh_prefix ARCH LINE CONTROL: a new Wine prefix in build-win/prefix-ARCH with the null
-# graphics driver, COM5 and COM12 mapped to the pty LINE and COM6 to CONTROL; sets loader and
-# server.
+# start_bridge: two ptys joined by a helper that copies each one's output to the other, a null
+# modem cable between two programs that each open a serial device; sets bridge (its pid),
+# wine_end and host_end (the ptys).
+start_bridge() {
+    local names=$out/bridge.names
+    rm -f "$names"
+    python3 - "$names" <<'PYTHON' &
+import os, select, sys, tty
+ends = [os.openpty() for _ in range(2)]
+for _, peer in ends:
+    tty.setraw(peer)  # held open: each side may close and reopen its device
+with open(sys.argv[1] + ".new", "w") as names:
+    names.write(" ".join(os.ttyname(peer) for _, peer in ends) + "\n")
+os.rename(sys.argv[1] + ".new", sys.argv[1])
+masters = [master for master, _ in ends]
+while True:
+    for master in select.select(masters, [], [])[0]:
+        data = os.read(master, 4096)
+        os.write(masters[1 - masters.index(master)], data)
+PYTHON
+    bridge=$!
+    for _ in $(seq 50); do
+        if [[ -s $names ]]; then
+            read -r wine_end host_end <"$names"
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "the pty bridge did not start" >&2
+    return 1
+}
+
+# fresh_prefix ARCH LINE CONTROL BRIDGE: a new Wine prefix in build-win/prefix-ARCH with the null
+# graphics driver, COM5 and COM12 mapped to the pty LINE, COM6 to CONTROL and COM7 to BRIDGE;
+# sets loader and server.
 fresh_prefix() {
-    local arch=$1 pty=$2 control_pty=$3
+    local arch=$1 pty=$2 control_pty=$3 bridge_pty=$4
     if [[ $arch == i686 ]]; then
         loader=$wine32 server=/usr/lib/wine/wineserver32
         export WINEARCH=win32
@@ -138,6 +174,7 @@ fresh_prefix() {
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$pty" /f >/dev/null 2>&1
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$pty" /f >/dev/null 2>&1
     "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$control_pty" /f >/dev/null 2>&1
+    "$loader" reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$bridge_pty" /f >/dev/null 2>&1
     # The port mapping is read when Wine starts: restart it.
     "$server" -k 2>/dev/null || true
 }
@@ -187,6 +224,47 @@ run_gtest() {
     return "$status"
 }
 
+# run_dmsim_exe ARCH: dmsim.exe serves terminals 2 and 3 on COM7; the Linux qarnctl reads
+# terminal 2's status through the other end of the bridge, then dmsim.exe answers a control
+# line on stdin and ends with it; prints what both printed.
+run_dmsim_exe() {
+    local arch=$1 fifo=$out/dmsim-exe.in log=$out/dmsim-exe.log output status=0 feed pid
+    echo "running dmsim.exe ($arch) under Wine: --port COM7 --terminals 2,3 (COM7 = $wine_end)"
+    rm -f "$fifo"
+    mkfifo "$fifo"
+    (cd "$out/$arch" && exec timeout 120 "$loader" dmsim.exe --port COM7 --terminals 2,3) \
+        <"$fifo" >"$log" 2>&1 &
+    pid=$!
+    exec {feed}>"$fifo"
+    for _ in $(seq 300); do
+        grep -q '^port COM7' "$log" && break
+        sleep 0.1
+    done
+    echo "running the Linux qarnctl: --json --port $host_end status 2"
+    output=$(timeout 60 "$out/native/tools/qarnctl" --json --port "$host_end" status 2) ||
+        status=$?
+    echo "$output"
+    echo "show 2" >&"$feed"
+    exec {feed}>&-
+    wait "$pid" || status=$?
+    tr -d '\r' <"$log" | cut -c1-120
+    rm -f "$fifo"
+    if ((status)); then
+        echo "FAIL dmsim.exe and qarnctl: exit $status"
+        return 1
+    fi
+    python3 -c '
+import json, sys
+reply = json.loads(sys.argv[1])
+lines = open(sys.argv[2]).read().replace("\r", "").splitlines()
+assert lines[0] == "port COM7", lines
+assert reply.get("command") == "status" and reply.get("terminal") == 2, reply
+assert reply.get("result") == 13 and reply.get("status", {}).get("clock"), reply
+assert json.loads(lines[1])["address"] == 2, lines
+' "$output" "$log" || { echo "FAIL dmsim.exe did not answer as a terminal line"; return 1; }
+    echo "dmsim.exe answered on COM7 and on stdin"
+}
+
 # run_windows_tests ARCH: the Windows test program against terminal 2 behind COM5 (and COM12),
 # qarnctl.exe, then the end-to-end scenarios and qarnctl's tests; prints how many of each ran
 # and passed, and on which architecture.
@@ -194,10 +272,13 @@ run_windows_tests() {
     local arch=$1 status=0
     start_simulator
     trap 'kill "$simulator" 2>/dev/null || true' EXIT
-    fresh_prefix "$arch" "$line" "$control"
+    start_bridge
+    trap 'kill "$simulator" "$bridge" 2>/dev/null || true' EXIT
+    fresh_prefix "$arch" "$line" "$control" "$wine_end"
     echo "running the Windows test program ($arch) under Wine, COM5 = $line"
     (cd "$out/$arch" && timeout 300 "$loader" qarn_windows_test.exe COM5 2 COM12) || status=$?
     run_qarnctl "$arch" || status=1
+    run_dmsim_exe "$arch" || status=1
     echo "running the end-to-end scenarios ($arch) under Wine, COM6 = $control"
     # The unplugged-adapter scenario closes the line and opens a new pty, which COM5 cannot
     # follow: Wine reads the port mapping when it starts.
@@ -209,7 +290,7 @@ run_windows_tests() {
     run_gtest "$arch" "qarnctl tests" "$out/qarnctl-tests-$arch.txt" qarnctl_tests.exe \
         "--gtest_filter=*" || status=1
     "$server" -k 2>/dev/null || true
-    kill "$simulator" 2>/dev/null || true
+    kill "$simulator" "$bridge" 2>/dev/null || true
     trap - EXIT
     return "$status"
 }
@@ -232,7 +313,7 @@ definitions = {"i686": root / "cmake" / "qarn.def",
                "x86_64": stage.parent / "x86_64" / "generated" / "qarn.def"}
 with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as archive:
     for arch in ("i686", "x86_64"):
-        for name in ("bin/qarn.dll", "lib/libqarn.dll.a", "bin/qarnctl.exe"):
+        for name in ("bin/qarn.dll", "lib/libqarn.dll.a", "bin/qarnctl.exe", "bin/dmsim.exe"):
             archive.write(stage / arch / name, f"{arch}/{pathlib.Path(name).name}")
         archive.write(definitions[arch], f"{arch}/qarn.def")
     for header in sorted((stage / "x86_64" / "include").rglob("*")):

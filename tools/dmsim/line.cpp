@@ -39,10 +39,19 @@ bool SetNonBlocking(int fd) {
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+// The pipe through which Wake ends a waiting Read.
+bool OpenWakePipe(int (&wake)[2]) {
+    return pipe2(wake, O_CLOEXEC | O_NONBLOCK) == 0;
+}
+
 } // namespace
 
+bool Line::IsOpen() const {
+    return fd_ >= 0;
+}
+
 bool Line::OpenPty() {
-    if (IsOpen()) return false;
+    if (IsOpen() || !OpenWakePipe(wake_)) return false;
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0) return false;
     // ptsname_r: several simulators may open their lines on several threads at once.
@@ -53,6 +62,7 @@ bool Line::OpenPty() {
     if (peer < 0 || !MakeRaw(peer, B9600, false) || !SetNonBlocking(master)) {
         if (peer >= 0) close(peer);
         close(master);
+        Close();
         return false;
     }
     fd_ = master;
@@ -66,11 +76,11 @@ bool Line::OpenDevice(const std::string& path, int baud) {
     const SpeedRow* row = nullptr;
     for (const SpeedRow& candidate : kSpeeds)
         if (candidate.baud == baud) row = &candidate;
-    if (row == nullptr) return false;
+    if (row == nullptr || !OpenWakePipe(wake_)) return false;
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
-    if (!MakeRaw(fd, row->speed, true)) {
-        close(fd);
+    if (fd < 0 || !MakeRaw(fd, row->speed, true)) {
+        if (fd >= 0) close(fd);
+        Close();
         return false;
     }
     fd_ = fd;
@@ -79,10 +89,44 @@ bool Line::OpenDevice(const std::string& path, int baud) {
 }
 
 void Line::Close() {
-    if (peer_ >= 0) close(peer_);
-    if (fd_ >= 0) close(fd_);
-    fd_ = peer_ = -1;
+    for (int fd : {peer_, fd_, wake_[0], wake_[1]})
+        if (fd >= 0) close(fd);
+    fd_ = peer_ = wake_[0] = wake_[1] = -1;
     name_.clear();
+}
+
+Line::Wait Line::Read(uint8_t* buffer, size_t size, int milliseconds, size_t& got) {
+    got = 0;
+    pollfd ready[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    int count = poll(ready, 2, milliseconds);
+    if (count < 0) return errno == EINTR ? Wait::kAgain : Wait::kWoken;
+    if (ready[1].revents != 0) return Wait::kWoken;
+    if (count == 0) return Wait::kQuiet;
+    if ((ready[0].revents & POLLIN) != 0) {
+        ssize_t bytesRead = read(fd_, buffer, size);
+        if (bytesRead <= 0) return Wait::kAgain;
+        got = static_cast<size_t>(bytesRead);
+        return Wait::kBytes;
+    }
+    return ready[0].revents != 0 ? Wait::kBroken : Wait::kAgain;
+}
+
+bool Line::Wake() {
+    const char byte = 1;
+    // A full pipe wakes the reader as well as one more byte would.
+    return write(wake_[1], &byte, 1) == 1 || errno == EAGAIN;
+}
+
+void Line::ClearWake() {
+    char drained[16];
+    while (read(wake_[0], drained, sizeof drained) > 0) {
+    }
+}
+
+void Line::Discard() {
+    uint8_t discarded[4096];
+    while (read(fd_, discarded, sizeof discarded) > 0) {
+    }
 }
 
 bool Line::Write(const uint8_t* bytes, size_t count) {

@@ -1,38 +1,24 @@
 // dmsim: a line of simulated terminals for trying the host library without hardware.
-//   dmsim --terminals 2,3,4 [--device PATH --baud N] [fault and state options]
+//   dmsim --terminals 2,3,4 [--port PATH --baud N] [fault and state options]
+// Serves a new pty, or the serial device named by --port (--device), which Windows requires.
 // Prints "port PATH" on its first line and runs until SIGINT, SIGTERM or the end of stdin,
 // answering the control lines of dmsim/control.h that arrive on stdin. With --control-pty
 // another program also drives the line through a second pty, named on the next line as
 // "control PATH" (requests in dmsim/remote_control.h); --terminals is then optional.
-#include "dmsim/control.h"
-#include "dmsim/line.h"
-#include "dmsim/remote_control.h"
+#include "dmsim/serve.h"
 #include "dmsim/simulator.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <poll.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char byte = 1;
-    ssize_t ignored = write(signalPipe[1], &byte, 1);
-    (void)ignored;
-}
-
 const char kUsage[] =
-    "usage: dmsim --terminals A,B,... [--device PATH --baud N] [options]\n"
     "  --drop N            drop the next N replies\n"
     "  --corrupt N         corrupt the check byte of the next N replies\n"
     "  --delay MS          wait before each reply\n"
@@ -48,11 +34,14 @@ const char kUsage[] =
     "  --ack-status N      status byte of acknowledgements\n"
     "  --key-table HEX     the 24-byte key table of the host's build (48 digits)\n"
     "  --ignore-stdin      keep running when stdin ends\n"
-    "  --control-pty       also take requests on a second pty\n"
     "control lines on stdin, one answer line each:\n"
     "  show ADDRESS                  the terminal's state as JSON\n"
     "  records ADDRESS COUNT [long]  replace its records with COUNT generated ones\n"
     "  online ADDRESS 0|1            take it off the line or put it back\n";
+
+void PrintUsage() {
+    std::fprintf(stderr, "%s%s", dmsim::kLineUsage, kUsage);
+}
 
 bool ParseNumber(const char* text, long low, long high, long& value) {
     char* end = nullptr;
@@ -106,7 +95,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         bool ok = value != nullptr;
         if (name == "--terminals") {
             ok = ok && ParseAddresses(value, options.terminals);
-        } else if (name == "--device") {
+        } else if (name == "--device" || name == "--port") {
             options.device = ok ? value : "";
         } else if (name == "--baud") {
             ok = ok && ParseNumber(value, 1, 4000000, options.baud);
@@ -150,65 +139,29 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 options.faults.silent = true;
             else if (name == "--ignore-stdin")
                 options.ignoreStdin = true;
-            else if (name == "--control-pty")
+            else if (name == "--control-pty" && dmsim::kHavePty)
                 options.controlPty = true;
             else
                 ok = false;
         }
         if (!ok) {
-            std::fprintf(stderr, "dmsim: bad option %s\n%s", name.c_str(), kUsage);
+            std::fprintf(stderr, "dmsim: bad option %s\n", name.c_str());
+            PrintUsage();
             return false;
         }
         if (takesValue) ++i;
     }
     if (options.terminals.empty() && !options.controlPty) {
-        std::fprintf(stderr, "dmsim: --terminals is required\n%s", kUsage);
+        std::fprintf(stderr, "dmsim: --terminals is required\n");
+        PrintUsage();
+        return false;
+    }
+    if (options.device.empty() && !dmsim::kHavePty) {
+        std::fprintf(stderr, "dmsim: --port is required: there are no ptys here\n");
+        PrintUsage();
         return false;
     }
     return true;
-}
-
-// Answers each complete request that has arrived on the control pty.
-void ServeRequests(dmsim::Line& control, dmsim::RemoteControl& remote, std::string& pending) {
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(control.Fd(), buffer, sizeof buffer)) > 0)
-        pending.append(buffer, static_cast<size_t>(got));
-    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        std::string answer = remote.Handle(pending.substr(0, end)) + "\n";
-        pending.erase(0, end + 1);
-        control.Write(reinterpret_cast<const uint8_t*>(answer.data()), answer.size());
-    }
-}
-
-// Blocks until a signal arrives or, unless ignored, stdin ends; answers the control lines that
-// arrive on stdin, and the requests on the control pty if there is one, meanwhile.
-void WaitForEnd(dmsim::Simulator& simulator, bool watchStdin, dmsim::Line* control) {
-    std::string pending, requests;
-    dmsim::RemoteControl remote(simulator);
-    for (;;) {
-        pollfd ready[3] = {{signalPipe[0], POLLIN, 0},
-                           {watchStdin ? STDIN_FILENO : -1, POLLIN, 0},
-                           {control ? control->Fd() : -1, POLLIN, 0}};
-        if (poll(ready, 3, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (ready[0].revents != 0) return;
-        if (ready[2].revents & POLLIN) ServeRequests(*control, remote, requests);
-        if (watchStdin && ready[1].revents != 0) {
-            char buffer[256];
-            ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (got <= 0 && !(got < 0 && errno == EINTR)) return;
-            if (got > 0) pending.append(buffer, static_cast<size_t>(got));
-            for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-                std::string answer = dmsim::RunControlLine(simulator, pending.substr(0, end));
-                pending.erase(0, end + 1);
-                std::printf("%s\n", answer.c_str());
-                std::fflush(stdout);
-            }
-        }
-    }
 }
 
 } // namespace
@@ -243,24 +196,5 @@ int main(int argc, char** argv) {
                      options.device.empty() ? "a pty" : options.device.c_str());
         return 1;
     }
-    if (pipe(signalPipe) != 0 || !simulator.Start()) {
-        std::fprintf(stderr, "dmsim: cannot start\n");
-        return 1;
-    }
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    std::printf("port %s\n", simulator.PortName().c_str());
-    dmsim::Line control;
-    if (options.controlPty) {
-        if (!control.OpenPty()) {
-            std::fprintf(stderr, "dmsim: cannot open the control pty\n");
-            return 1;
-        }
-        std::printf("control %s\n", control.Name().c_str());
-    }
-    std::fflush(stdout);
-
-    WaitForEnd(simulator, !options.ignoreStdin, options.controlPty ? &control : nullptr);
-    simulator.Stop();
-    return 0;
+    return dmsim::Serve(simulator, !options.ignoreStdin, options.controlPty);
 }

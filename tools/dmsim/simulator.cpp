@@ -5,15 +5,11 @@
 #include "dmsim/line.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <fcntl.h>
 #include <mutex>
-#include <poll.h>
 #include <random>
 #include <thread>
-#include <unistd.h>
 
 namespace dmsim {
 
@@ -49,12 +45,6 @@ struct Simulator::State {
 
     std::mutex writeMutex; // one writer on the line at a time
     std::thread thread;
-    int wake[2] = {-1, -1};
-
-    ~State() {
-        for (int fd : wake)
-            if (fd >= 0) close(fd);
-    }
 
     Terminal* Find(uint16_t address) {
         for (Terminal& terminal : terminals)
@@ -83,23 +73,27 @@ struct Simulator::State {
     void Run() {
         FrameReader reader;
         for (;;) {
-            pollfd ready[2] = {{line.Fd(), POLLIN, 0}, {wake[0], POLLIN, 0}};
-            int count = poll(ready, 2, reader.Waiting() ? kQuietMilliseconds : -1);
-            if (count < 0 && errno != EINTR) return;
-            if (ready[1].revents != 0) return;
-            if (count == 0) {
+            uint8_t buffer[4096];
+            size_t got = 0;
+            int wait = reader.Waiting() ? kQuietMilliseconds : -1;
+            switch (line.Read(buffer, sizeof buffer, wait, got)) {
+            case Line::Wait::kWoken:
+                return;
+            case Line::Wait::kQuiet:
                 Handle(reader.Expire());
-            } else if ((ready[0].revents & POLLIN) != 0) {
-                uint8_t buffer[4096];
-                ssize_t got = read(line.Fd(), buffer, sizeof buffer);
-                if (got <= 0) continue;
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    bytes.insert(bytes.end(), buffer, buffer + got);
-                }
-                Handle(reader.Feed(buffer, static_cast<size_t>(got)));
-            } else if (ready[0].revents != 0 && !Sleep(kQuietMilliseconds)) {
-                return; // a line that reports only errors is polled slowly, not spun on
+                break;
+            case Line::Wait::kBytes: {
+                std::lock_guard<std::mutex> lock(mutex);
+                bytes.insert(bytes.end(), buffer, buffer + got);
+            }
+                Handle(reader.Feed(buffer, got));
+                break;
+            case Line::Wait::kBroken:
+                // A line that reports only errors is polled slowly, not spun on.
+                if (!Sleep(kQuietMilliseconds)) return;
+                break;
+            case Line::Wait::kAgain:
+                break;
             }
         }
     }
@@ -216,7 +210,6 @@ bool Simulator::Start() {
     std::lock_guard<std::mutex> lock(state_->mutex);
     if (state_->running) return true;
     if (!state_->line.IsOpen()) return false;
-    if (state_->wake[0] < 0 && pipe2(state_->wake, O_CLOEXEC | O_NONBLOCK) != 0) return false;
     state_->stopping = false;
     state_->running = true;
     state_->thread = std::thread([this] { state_->Run(); });
@@ -230,13 +223,9 @@ void Simulator::Stop() {
         state_->stopping = true;
     }
     state_->changed.notify_all();
-    const char wake = 1;
-    ssize_t ignored = write(state_->wake[1], &wake, 1);
-    (void)ignored; // the pipe is only a signal; a full pipe already wakes the thread
+    state_->line.Wake();
     state_->thread.join();
-    char drained[16];
-    while (read(state_->wake[0], drained, sizeof drained) > 0) {
-    }
+    state_->line.ClearWake();
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->running = false;
     state_->stopping = false;
@@ -250,9 +239,7 @@ void Simulator::Close() {
 
 void Simulator::Reset() {
     Stop();
-    uint8_t discarded[4096];
-    while (read(state_->line.Fd(), discarded, sizeof discarded) > 0) {
-    }
+    state_->line.Discard();
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->terminals.clear();
     state_->faults = Faults();
