@@ -108,6 +108,10 @@ TEST_F(Line, AForkedChildReachesNothingOfItsParent) {
 }
 
 TEST(Lifetimes, NoDescriptorNoWindowAndALaterCallTriesAgain) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' own checks open descriptors and misreport when none is free.
+    GTEST_SKIP() << "runs in the plain and thread-sanitizer builds";
+#endif
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
     int window = -1;
