@@ -11,14 +11,16 @@ system's loader, when the first Line is made."""
 from ._library import library, library_path
 from .errors import (Error, LinkError, PortError, Refused, TerminalError, TimeOut, WrongReply,
                      WrongThread, result_name)
+from .monitor import Event, Notification
 from .line import LIST_BLACK_CAPACITY, LIST_WHITE_CAPACITY, Line, edition, write_list_file
 from .simulator import Simulator
 from .values import (Card1, Card2, Card3, Card254, CardId, ListCounts, LongRecord, Money,
                      Property, Record, RecordRange, Status, SystemProperty)
 
 __all__ = [
-    "Card1", "Card2", "Card3", "Card254", "CardId", "Error", "LIST_BLACK_CAPACITY",
-    "LIST_WHITE_CAPACITY", "Line", "LinkError", "ListCounts", "LongRecord", "Money", "PortError",
+    "Card1", "Card2", "Card3", "Card254", "CardId", "Error", "Event", "LIST_BLACK_CAPACITY",
+    "LIST_WHITE_CAPACITY", "Line", "LinkError", "ListCounts", "LongRecord", "Money", "Notification",
+    "PortError",
     "Property", "Record", "RecordRange", "Refused",
     "Simulator", "Status", "SystemProperty", "TerminalError", "TimeOut", "WrongReply",
     "WrongThread", "edition", "library", "library_path", "result_name", "write_list_file",

@@ -3,10 +3,12 @@
 from __future__ import annotations
 
 import ctypes
+import math
 import os
 import stat
 import struct
 import threading
+import time
 import warnings
 import weakref
 from datetime import date, datetime
@@ -16,6 +18,8 @@ from . import layouts
 from ._interrupt import Stop, ctrl_c_ends
 from ._library import NotifyProc, library
 from .errors import Error, PortError, Refused, WrongReply, WrongThread, error_for, result_name
+from .monitor import (FRAME_DUMP_LENGTH, MOST_BODY_BYTES, STREAM_DUMP_LENGTH, Event, from_dump,
+                      hex_text)
 from .values import (Card1, Card2, Card3, Card254, CardId, ListCounts, LongRecord, Money,
                      Property, Record, RecordRange, Status, SystemProperty, LAYOUT_OF,
                      encode_text, from_layout, to_layout)
@@ -30,6 +34,7 @@ RECORDS_PER_REQUEST = 32
 RECORDS_LONG = 2  # GetRecordForm
 
 Progress = Callable[[int, int], None]
+Callback = Callable[[], None]
 Key = bytes  # 8 bytes
 AnyRecord = Union[Record, LongRecord]
 AnyCard = Union[Card1, Card2, Card3, Card254]
@@ -94,7 +99,20 @@ class Line:
     Ctrl-C during a command on the main thread, or an exception raised by a progress function,
     ends the command where it stands and is raised from the method at once; the line stays
     usable. A Line collected without close() is closed then, with a ResourceWarning;
-    collected on another thread it cannot be, and stays open."""
+    collected on another thread it cannot be, and stays open.
+
+    The line monitor: on_sent, on_bytes and on_frame are called, with no argument, when a
+    frame has left the port, when bytes arrived on the line (stream() returns them) and when a
+    frame for this host arrived (last_frame() returns its data); always on the line's thread,
+    while it runs a command or pump(). An exception one of them raises ends the command or the
+    pump and is raised from it. send_frame() sends a frame of one's own."""
+
+    on_sent: Optional[Callback] = None
+    """Called when a frame has left the port."""
+    on_bytes: Optional[Callback] = None
+    """Called when bytes arrived on the line."""
+    on_frame: Optional[Callback] = None
+    """Called when a frame for this host arrived and was decoded."""
 
     def __init__(self, path: str, baud: int = 9600, parity: str = "E", data_bits: int = 8,
                  stop_bits: float = 1, host: int = 1, wait_time: int = 500,
@@ -115,6 +133,8 @@ class Line:
         self._progress: Optional[Progress] = None
         self._sent = self._total = 0
         self._stop: Optional[Stop] = None
+        self._stop_lock = threading.Lock()
+        self._cancel: Optional[BaseException] = None
         # The callback holds the line weakly, so that an unclosed line is collected, and closed,
         # as soon as it is dropped.
         line = weakref.ref(self)
@@ -193,14 +213,50 @@ class Line:
             raise Error("the line is closed")
 
     def _notified(self, message: int) -> None:
-        if message == WM_HDLC_SENT and self._progress and self._total > 0 and self._stop:
-            # A retransmission counts too; the last step waits for the command's end.
-            self._sent = min(self._sent + 1, self._total - 1)
-            try:
-                self._progress(self._sent, self._total)
-            except BaseException as error:  # raised by the command once it has ended
-                self._progress = None
-                self._stop.stop(error)
+        callback = {Event.SENT: self.on_sent, Event.BYTES: self.on_bytes,
+                    Event.FRAME: self.on_frame}.get(message)
+        try:
+            if message == WM_HDLC_SENT and self._progress and self._total > 0 and self._stop:
+                # A retransmission counts too; the last step waits for the command's end.
+                self._sent = min(self._sent + 1, self._total - 1)
+                try:
+                    self._progress(self._sent, self._total)
+                except BaseException:
+                    self._progress = None
+                    raise
+            if callback is not None:
+                callback()
+        except BaseException as error:  # raised by the command or pump once it has ended
+            if self._stop is None:
+                raise
+            self._stop.stop(error)
+
+    def _begin(self) -> Stop:
+        """The Stop of a command or pump about to start; the cause of an _interrupt() that came
+        first is raised instead."""
+        with self._stop_lock:
+            if self._cancel is not None:
+                raise self._cancel
+            stop = self._stop = Stop(self._lib, self._device)
+            return stop
+
+    def _end(self, stop: Stop) -> None:
+        with self._stop_lock:
+            stop.finish()
+            self._stop = None
+
+    def _interrupt(self, cause: Optional[BaseException]) -> None:
+        """From any thread: ends the command or pump in progress, and every one that starts
+        before _resume(), raising cause from it; None ends only the pump or command's wait."""
+        with self._stop_lock:
+            if cause is not None:
+                self._cancel = cause
+            if self._stop is not None:
+                self._stop.stop(cause)
+
+    def _resume(self) -> None:
+        with self._stop_lock:
+            self._cancel = None
 
     # Settings.
     def set_wait_time(self, milliseconds: int) -> None:
@@ -254,6 +310,71 @@ class Line:
         self._check()
         return self._lib.GetRtsControl(self._device)
 
+    # The line monitor.
+    def send_frame(self, body: bytes) -> None:
+        """Sends a raw frame: body is the destination and source address (2 bytes each), the
+        key (8 bytes), the command code and the payload; the link layer adds the length, the
+        check byte and the lead-in. It goes out as it is, outside any command (no time-out, no
+        retransmission), once the line's thread pumps or runs a command: send none while a
+        command runs. ValueError for fewer than 4 or more than 4 + 65535 bytes."""
+        self._check()
+        if not 4 <= len(body) <= MOST_BODY_BYTES:
+            raise ValueError(f"a frame body of {len(body)} bytes: 4 to {MOST_BODY_BYTES} are sent")
+        self._lib.SendFrame(self._device, hex_text(body))
+
+    def stream(self) -> bytes:
+        """Every byte received on the line since clear_stream(), frames and noise alike (the
+        last 65536 at most), when any arrived since the last call; b"" otherwise."""
+        return self._dump(self._lib.RecvStream, STREAM_DUMP_LENGTH)
+
+    def last_frame(self) -> bytes:
+        """The data (reply code and payload) of the frame for this host that arrived since the
+        last call; b"" when none did. A frame overtaken by a newer one before the call is
+        lost."""
+        return self._dump(self._lib.RecvHDLC, FRAME_DUMP_LENGTH)
+
+    def clear_stream(self) -> None:
+        """Empties the store of received bytes that stream() returns."""
+        self._check()
+        self._lib.ClearRecvStr(self._device)
+
+    def _dump(self, call: Callable[[int, ctypes.Array], int], length: int) -> bytes:
+        self._check()
+        text = ctypes.create_string_buffer(length)
+        return from_dump(text.raw) if call(self._device, text) == 1 else b""
+
+    def pump(self, seconds: float) -> int:
+        """Waits up to seconds for the line's events outside a command: frames sent with
+        send_frame(), bytes and frames arriving, each reaching its callback. How many messages
+        were dispatched. Ctrl-C on the main thread ends it at once."""
+        self._check()
+        if seconds < 0:
+            raise ValueError("a pump lasts 0 seconds or more")
+        return self._pump(seconds, self._begin())
+
+    def _pump(self, seconds: float, stop: Stop) -> int:
+        """pump() with the given Stop, which ends it from any thread; _end()s it."""
+        deadline = time.monotonic() + seconds
+        count, took_quit = 0, False
+        with ctrl_c_ends(stop):
+            try:
+                while stop.cause is None:
+                    left = deadline - time.monotonic()
+                    dispatched = self._lib.PumpMessages(max(0, math.ceil(left * 1000)))
+                    if dispatched < 0:
+                        took_quit = True
+                        break
+                    count += dispatched
+                    if left <= 0:
+                        break
+            finally:
+                self._end(stop)
+            if stop.posted and not took_quit:
+                self._lib.PumpMessages(0)  # takes the quit
+        if stop.cause is not None:
+            raise stop.cause
+        return count
+
     # Any command.
     def run(self, terminal: int, code: int, params: bytes = b"",
             successes: Sequence[int] = (ACKNOWLEDGED, DATA_READY, TRANSMITTED)) -> bytes:
@@ -268,7 +389,7 @@ class Line:
             raise ValueError(f"terminal address {terminal} is out of range")
         block = ctypes.create_string_buffer(bytes(params), max(len(params), 1))
         what = f"command 0x{code:02X} to terminal 0x{terminal:04X}"
-        stop = self._stop = Stop(self._lib, self._device)
+        stop = self._begin()
         result, size, data, form = 0, 0, ctypes.create_string_buffer(1), 0
         handle, released = 0, True
         with ctrl_c_ends(stop):
@@ -285,8 +406,7 @@ class Line:
                     form = self._lib.GetRecordForm(handle)
                     released = self._lib.EndQARNCommand(handle) == 0
             finally:
-                stop.finish()
-                self._stop = None
+                self._end(stop)
             # A wait ended by a quit message leaves the command running; it is dropped here.
             if not released:
                 self._abandon(handle)
