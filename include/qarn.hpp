@@ -27,6 +27,11 @@
 // Command, whose result(), bytes() and data<Layout>() (checking the size against the
 // qarn_layouts.h struct) read it; handle() gives the C handles for include/qarn.h.
 //
+// The line monitor. Device::send_frame() sends a raw frame body, stream() and last_frame() return
+// the bytes received and the last frame's data, clear_stream() empties the store; a
+// NotifyWindow made with an EventHandler receives the notifications as LineEvents (frame_sent,
+// bytes_arrived, frame_received), with the device's handle, on the owner thread.
+//
 // Linux only: the window the notifications reach is the library's notification window.
 #ifndef QARN_HPP
 #define QARN_HPP
@@ -39,6 +44,7 @@
 #include "qarn/device.hpp"
 #include "qarn/download_files.hpp"
 #include "qarn/line_settings.hpp"
+#include "qarn/monitor.hpp"
 #include "qarn/notify_window.hpp"
 #include "qarn/result.hpp"
 #include "qarn/types.hpp"

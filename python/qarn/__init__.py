@@ -5,6 +5,12 @@
         for terminal in line.search_online():
             print(terminal, line.status(terminal).time)
 
+Line has a method per command; each returns the values as dataclasses (Status, Record,
+Card1, ...) and raises the Error of its result when the command does not succeed. Its line
+monitor sends raw frames and reports the frames and bytes of the line (send_frame, stream,
+last_frame, on_frame, ...). qarn.aio.Line is the same line for asyncio. Simulator runs
+simulated terminals on a pty, for trying all this without hardware.
+
 The library (libqarn.so) is found through QARN_LIBRARY, beside this package, or by the
 system's loader, when the first Line is made."""
 

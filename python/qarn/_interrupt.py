@@ -29,7 +29,9 @@ class Stop:
         self.cause: Optional[BaseException] = None
         self.posted = False
 
-    def stop(self, cause: BaseException) -> None:
+    def stop(self, cause: Optional[BaseException]) -> None:
+        """Records the first cause and ends the owner thread's wait by the quit message; None
+        ends the wait and records nothing."""
         with self._lock:
             if self.cause is None:
                 self.cause = cause
@@ -38,6 +40,7 @@ class Stop:
                 self._library.PostQuitToOwner(self._device)
 
     def finish(self) -> None:
+        """The command is over: no quit is posted from now on."""
         with self._lock:
             self._device = 0
 

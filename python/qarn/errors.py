@@ -35,6 +35,7 @@ class Error(Exception):
 
     @property
     def name(self) -> str:
+        """The name of the result, or of the error's kind when it has no result."""
         return result_name(self.result) if self.result is not None else type(self).__name__
 
 

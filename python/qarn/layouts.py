@@ -10,10 +10,18 @@ u32 = ctypes.c_uint32
 
 
 def text(size: int) -> type:
+    """A text field of size bytes."""
     return ctypes.c_char * size
 
 
 class Layout(ctypes.Structure):
+    """A struct of qarn_layouts.h: the same fields, sizes and offsets."""
+
+    def __init_subclass__(cls) -> None:
+        super().__init_subclass__()
+        if cls.__doc__ is None:
+            cls.__doc__ = f"The struct {cls.__name__} of qarn_layouts.h, field for field."
+
     def raw(self, field: str) -> bytes:
         """Every byte of a field; ctypes would cut a text at its first NUL."""
         descriptor = getattr(type(self), field)
@@ -21,6 +29,7 @@ class Layout(ctypes.Structure):
 
     @classmethod
     def from_bytes(cls, data: bytes, at: int = 0) -> "Layout":
+        """A copy of the layout's bytes in data from offset at on."""
         return cls.from_buffer_copy(data, at)
 
 

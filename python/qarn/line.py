@@ -203,6 +203,7 @@ class Line:
 
     @property
     def closed(self) -> bool:
+        """True once the line is closed."""
         return not self._device
 
     def _check(self) -> None:
@@ -260,18 +261,23 @@ class Line:
 
     # Settings.
     def set_wait_time(self, milliseconds: int) -> None:
+        """How long a frame waits to be sent, and then for its reply, in milliseconds;
+        the constructor's wait_time at first. A command that runs out of time sends its frame
+        again while it has transmissions left."""
         self._check()
         if milliseconds <= 0:
             raise ValueError("the wait time must be above 0")
         self._lib.SetWaitTime(self._device, milliseconds)
 
     def set_comm_key(self, key_text: str) -> None:
+        """The communication key text the frames carry, exactly 8 characters."""
         self._check()
         if len(key_text) != 8 or "\0" in key_text:
             raise ValueError("the key text must be 8 characters")
         self._lib.SetCommKey(self._device, key_text.encode("latin-1"))
 
     def set_host_address(self, address: int) -> None:
+        """This host's address on the line, 0 to 65535 (the constructor's host)."""
         self._check()
         if not 0 <= address <= 0xFFFF:
             raise ValueError(f"host address {address} is out of range")
@@ -295,11 +301,13 @@ class Line:
         self._lib.SetInnerCmd(self._device, int(on))
 
     def set_logging(self, on: bool) -> None:
+        """Turns the library's communication log (CommLog.log) on or off."""
         self._check()
         self._lib.SetAddLog(self._device, int(on))
 
     @property
     def connected(self) -> bool:
+        """True while the port is open."""
         self._check()
         return self._lib.IsConnect(self._device) == 1
 
@@ -523,22 +531,28 @@ class Line:
 
     # Properties and status.
     def property(self, terminal: int) -> Property:
+        """The terminal's property block."""
         return from_layout(Property, self._data(terminal, 0x13, b"", layouts.QarnProperty))
 
     def set_property(self, terminal: int, item: int, value: int) -> None:
+        """Sets one item of the terminal's property block."""
         self._ack(terminal, 0x12, bytes(layouts.QarnSetting(item, value)))
 
     def system_property(self, terminal: int) -> SystemProperty:
+        """The terminal's system property: version, line speed and texts."""
         return from_layout(SystemProperty,
                            self._data(terminal, 0x15, b"", layouts.QarnSystemProperty))
 
     def set_system_property(self, terminal: int, item: int, value: int) -> None:
+        """Sets one item of the terminal's system property."""
         self._ack(terminal, 0x14, bytes(layouts.QarnSetting(item, value)))
 
     def status(self, terminal: int) -> Status:
+        """The terminal's clock and status value."""
         return from_layout(Status, self._data(terminal, 0x16, b"", layouts.QarnStatus))
 
     def list_counts(self, terminal: int) -> ListCounts:
+        """How many card numbers the terminal's white and black lists hold."""
         return from_layout(ListCounts, self._data(terminal, 0x17, b"", layouts.QarnListCounts))
 
     def set_time_slots(self, terminal: int, slots: Sequence[tuple[int, int, int]]) -> None:
@@ -571,16 +585,20 @@ class Line:
         self._ack(terminal, 0x86, data)
 
     def init_property(self, terminal: int) -> None:
+        """Returns the terminal's property block to its defaults."""
         self._ack(terminal, 0x83)
 
     def init_terminal(self, terminal: int) -> None:
+        """Returns the whole terminal to its defaults."""
         self._ack(terminal, 0x85)
 
     # Signals and the lock.
     def beep(self, terminal: int, value: int = 1) -> None:
+        """Makes the terminal beep; value selects the signal."""
         self._ack(terminal, 0x1B, bytes(layouts.QarnValue(value)))
 
     def open_lock(self, terminal: int, value: int = 1) -> None:
+        """Opens the lock the terminal drives; value selects how."""
         self._ack(terminal, 0xA4, bytes(layouts.QarnValue(value)))
 
     def test(self, terminal: int, count: int) -> None:
@@ -591,15 +609,19 @@ class Line:
 
     # The card in the terminal's reader.
     def read_card1(self, terminal: int) -> Card1:
+        """The card in the terminal's reader, in layout 1."""
         return self._read_card(terminal, Card1, 1)
 
     def read_card2(self, terminal: int) -> Card2:
+        """The card in the terminal's reader, in layout 2."""
         return self._read_card(terminal, Card2, 2)
 
     def read_card3(self, terminal: int) -> Card3:
+        """The card in the terminal's reader, in layout 3."""
         return self._read_card(terminal, Card3, 3)
 
     def read_card254(self, terminal: int) -> Card254:
+        """The card in the terminal's reader, in layout 254."""
         return self._read_card(terminal, Card254, 254)
 
     def _read_card(self, terminal: int, kind: type, sub_code: int) -> AnyCard:
@@ -611,6 +633,7 @@ class Line:
         self._ack(terminal, 0x61, bytes(to_layout(self._with_sub_code(card), self._codec)))
 
     def update_card(self, terminal: int, card: Card1) -> None:
+        """Updates the card in the reader from a Card1; the sub-code comes from the layout."""
         if type(card) is not Card1:
             raise TypeError("update_card takes a Card1")
         self._ack(terminal, 0x66, bytes(to_layout(self._with_sub_code(card), self._codec)))
@@ -624,16 +647,20 @@ class Line:
         return card
 
     def read_card_id(self, terminal: int) -> CardId:
+        """The identity of the card in the terminal's reader."""
         return from_layout(CardId, self._data(terminal, 0x64, b"", layouts.QarnCardId))
 
     # Money, in hundredths; each returns the card's money afterwards.
     def add_money(self, terminal: int, amount: int, attribute: int = 0) -> Money:
+        """Adds amount (hundredths) to the card's money; the card's money afterwards."""
         return self._money(terminal, 0x62, amount, attribute)
 
     def dec_money(self, terminal: int, amount: int, attribute: int = 0) -> Money:
+        """Takes amount (hundredths) from the card's money; the card's money afterwards."""
         return self._money(terminal, 0x63, amount, attribute)
 
     def read_money(self, terminal: int) -> Money:
+        """The money on the card in the terminal's reader."""
         return from_layout(Money, self._data(terminal, 0x67, bytes(layouts.QarnValue(2)),
                                              layouts.QarnMoney))
 
@@ -645,15 +672,18 @@ class Line:
 
     # Keys, each 8 bytes.
     def init_card_key(self, terminal: int, lead: int, first: Key, second: Key) -> None:
+        """Sets the card key: a lead value and two keys."""
         self._ack(terminal, 0x65,
                   struct.pack("=i16s16s", lead, _key_text(first), _key_text(second)))
 
     def download_system_key(self, terminal: int, lead: int, keys: Sequence[Key],
                             trailing: int) -> None:
+        """Sends the four system keys, between a lead and a trailing value."""
         self._ack(terminal, 0xA0, self._four_keys(lead, keys, trailing))
 
     def update_card_key(self, terminal: int, lead: int, keys: Sequence[Key],
                         trailing: int) -> None:
+        """Replaces the card keys: four keys, between a lead and a trailing value."""
         self._ack(terminal, 0x68, self._four_keys(lead, keys, trailing))
 
     @staticmethod
@@ -663,6 +693,7 @@ class Line:
         return struct.pack("=i64si", lead, b"".join(_key_text(k) for k in keys), trailing)
 
     def download_user_key(self, terminal: int, lead: int, first: Key, second: Key) -> None:
+        """Sends the two user keys, after a lead value."""
         _key_text(first)  # checks the length
         _key_text(second)
         self._ack(terminal, 0xA1, struct.pack("=i8s8s", lead, bytes(first), bytes(second)))
@@ -677,19 +708,24 @@ class Line:
             b"".join(_key_text(k) for k in more)))
 
     def load_system_key(self, terminal: int, lead: int, key: Key) -> None:
+        """Loads one system key, after a lead value."""
         self._ack(terminal, 0xC9, struct.pack("=i16s", lead, _key_text(key)))
 
     def init_keys(self, terminal: int) -> None:
+        """Returns the terminal's keys to their defaults."""
         self._ack(terminal, 0xCA)
 
     # Card lists.
     def reset_white_list(self, terminal: int) -> None:
+        """Empties the terminal's white list."""
         self._ack(terminal, 0x81, bytes(layouts.QarnValue(0)))
 
     def reset_black_list(self, terminal: int) -> None:
+        """Empties the terminal's black list."""
         self._ack(terminal, 0x82, bytes(layouts.QarnValue(0)))
 
     def add_black_card(self, terminal: int, number: int) -> None:
+        """Adds one card number to the terminal's black list."""
         self._ack(terminal, 0xA3, struct.pack("=I", number))
 
     def download_list(self, terminal: int, kind: str, path: Union[str, os.PathLike],
@@ -718,6 +754,7 @@ class Line:
         self._download(terminal, 0xA2, path, frames, progress)
 
     def set_grades(self, terminal: int, flag: bool, items: Sequence[int]) -> None:
+        """Sets the grade table: the flag, then one value per item (at most 4000)."""
         if len(items) > 4000:
             raise ValueError("at most 4000 grades")
         self._ack(terminal, 0xA5, struct.pack(f"=ii{len(items)}i", int(flag), len(items),
@@ -726,6 +763,8 @@ class Line:
     # File downloads. The program download is an internal command (set_internal_commands).
     def download_program(self, terminal: int, path: Union[str, os.PathLike],
                          progress: Optional[Progress] = None) -> None:
+        """Downloads a program file to the terminal (an internal command: see
+        set_internal_commands); progress(done, total) counts frames."""
         data = self._read(path)
         sizes = [3 + int(data[i + 1:i + 3] or b"0", 16) for i, c in enumerate(data) if c == 0x3A]
         if not sizes:
@@ -740,6 +779,8 @@ class Line:
 
     def download_pages(self, terminal: int, path: Union[str, os.PathLike],
                        progress: Optional[Progress] = None) -> None:
+        """Downloads a page file to the terminal's memory; progress(done, total) counts
+        frames."""
         size = len(self._read(path))
         pages = (size + 255) // 256
         self._download(terminal, 0xC5, path, (pages + 7) // 8 + 1 if size else 0, progress)
@@ -773,9 +814,12 @@ class Line:
 
     # Internal commands (set_internal_commands).
     def set_serial_number(self, terminal: int, serial: int) -> None:
+        """Sets the terminal's serial number (an internal command)."""
         self._ack(terminal, 0xC7, struct.pack("=I", serial))
 
     def set_inner_setting(self, terminal: int, value: int, text: bytes) -> None:
+        """Sets the inner setting: a value and a text of up to 10 bytes (an internal
+        command)."""
         if len(text) > 10:
             raise ValueError("at most 10 bytes")
         self._ack(terminal, 0xCD, struct.pack("=i10s", value, text))

@@ -70,9 +70,11 @@ class Simulator:
         self._ask(f"records {address} {count}{' long' if long else ''}")
 
     def set_online(self, address: int, online: bool) -> None:
+        """Takes the terminal off the line (it answers nothing) or puts it back."""
         self._ask(f"online {address} {int(online)}")
 
     def close(self) -> None:
+        """Ends the simulator and its pty; closing twice does nothing."""
         if self._process.poll() is None:
             if self._process.stdin:
                 self._process.stdin.close()

@@ -141,6 +141,7 @@ class _FieldsDate(dt.date):
 
 
 def _date_of(self: Dated) -> Optional[dt.date]:
+    """The date of the year, month and day fields; None where they make no date."""
     return _valid(_FieldsDate, self.year, self.month, self.day)
 
 

@@ -1,4 +1,4 @@
-"""The records-to-CSV examples, C++ and Python, against a simulated line."""
+"""The examples, C++ and Python, against simulated lines."""
 
 import csv
 import os
@@ -7,6 +7,8 @@ import sys
 from pathlib import Path
 
 import pytest
+
+import qarn
 
 from conftest import LONG_TERMINAL, TERMINAL
 
@@ -37,3 +39,20 @@ def test_every_record_of_every_terminal_reaches_the_csv(simulator, tmp_path, pro
                                                                expected["value32"])
             else:
                 assert int(row["identifier"]) == expected["identifier"]
+
+
+def test_the_asyncio_example_reports_changes_on_two_lines(simulator):
+    example = EXAMPLE.parent / "watch_status.py"
+    with qarn.Simulator([4]) as other:
+        watcher = subprocess.Popen(
+            [sys.executable, str(example), simulator.port, other.port, "--baud", "9600",
+             "--interval", "0.1", "--rounds", "6"], stdout=subprocess.PIPE, text=True)
+        first = [watcher.stdout.readline().strip() for _ in range(5)]
+        other.set_online(4, False)
+        rest, _ = watcher.communicate(timeout=60)
+    assert watcher.returncode == 0
+    assert f"{simulator.port}: terminals {TERMINAL}, {LONG_TERMINAL}" in first
+    assert f"{other.port}: terminals 4" in first
+    assert f"{simulator.port}: terminal {TERMINAL}: status 0x00000000" in first
+    changes = rest.splitlines()
+    assert changes == [f"{other.port}: terminal 4: not answering"]
