@@ -18,6 +18,7 @@
 #include "qarn/command.hpp"
 #include "qarn/download_files.hpp"
 #include "qarn/line_settings.hpp"
+#include "qarn/monitor.hpp"
 #include "qarn/notify_window.hpp"
 #include "qarn/result.hpp"
 #include "qarn/types.hpp"
@@ -138,6 +139,28 @@ class Device {
         char text[QARN_EDITION_LENGTH];
         RecvEdition(text);
         return std::string(text, sizeof text);
+    }
+
+    // The line monitor. A frame body is the destination and source address (2 bytes each), the
+    // key (8 bytes), the command code and the payload; the link layer adds the length, the
+    // check byte and the lead-in. It goes out as it is, outside any command: no time-out, no
+    // retransmission, so send none while a command runs. The NotifyWindow's handlers tell when
+    // it left and what came back.
+    Result<void> send_frame(const Bytes& body) {
+        if (auto misuse = Misuse()) return *misuse;
+        if (body.size() < 4 || body.size() > 4 + 0xFFFF)
+            return Bad("the frame body size", static_cast<long>(body.size()));
+        SendFrame(state_->handle, detail::HexText(body).c_str());
+        return {};
+    }
+    // Every byte received on the line since clear_stream(), frames and noise alike (the last
+    // 65536 at most), when any arrived since the last call; empty otherwise.
+    Result<Bytes> stream() { return Dump(RecvStream, QARN_DUMP_LENGTH(65536)); }
+    // The data (reply code and payload) of the frame for this host that arrived since the last
+    // call; empty when none did. A frame overtaken by a newer one before the call is lost.
+    Result<Bytes> last_frame() { return Dump(RecvHDLC, QARN_DUMP_LENGTH(0xFFFF)); }
+    Result<void> clear_stream() {
+        return Apply([&] { ClearRecvStr(state_->handle); });
     }
 
     // Any command by its code, with a parameter block: the Command, or Failure::refused.
@@ -409,6 +432,13 @@ class Device {
         if (auto misuse = Misuse()) return *misuse;
         call();
         return {};
+    }
+
+    Result<Bytes> Dump(int (*call)(int, char*), size_t length) {
+        if (auto misuse = Misuse()) return *misuse;
+        std::string text(length, '\0');
+        if (call(state_->handle, &text[0]) != 1) return Bytes();
+        return detail::FromDump(text);
     }
 
     template <class Layout> static ParamBlock Block(const Layout& layout) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "qarn.h"
+#include "qarn/monitor.hpp"
 #include "qarn/result.hpp"
 
 namespace qarn {
@@ -14,15 +15,20 @@ namespace qarn {
 class Device;
 
 // A notification window on the calling thread. Messages WM_HDLC_STREAM, WM_HDLC_FRAME and
-// WM_HDLC_SENT reach the handler synchronously, with the device's handle, while the thread
-// waits inside a command or calls pump(). Destroying the window closes every device opened on
-// it, so it must outlive them. Move-only; it belongs to the thread that made it.
+// WM_HDLC_SENT reach the handlers synchronously, with the device's handle, while the thread
+// waits inside a command or calls pump(): the message handler takes them as they are, the
+// event handler as LineEvents (qarn/monitor.hpp); a device's stream() and last_frame() read
+// what they tell of. Destroying the window closes every device opened on it, so it must
+// outlive them. Move-only; it belongs to the thread that made it.
 class NotifyWindow {
   public:
     using Handler = std::function<void(int message, int device)>;
+    using EventHandler = std::function<void(LineEvent event, int device)>;
 
     // Throws qarn::Error (Failure::open) when no window can be made; create() does not.
     explicit NotifyWindow(Handler handler = {})
+        : NotifyWindow(create(std::move(handler)).value()) {}
+    explicit NotifyWindow(EventHandler handler)
         : NotifyWindow(create(std::move(handler)).value()) {}
 
     static Result<NotifyWindow> create(Handler handler = {}) {
@@ -32,6 +38,11 @@ class NotifyWindow {
         if (state->handle == 0)
             return Error(Failure::open, -1, "qarn: the notification window was not made");
         return NotifyWindow(std::move(state));
+    }
+    static Result<NotifyWindow> create(EventHandler handler) {
+        auto window = create(Handler());
+        if (window) window->set_event_handler(std::move(handler));
+        return window;
     }
 
     ~NotifyWindow() {
@@ -48,6 +59,7 @@ class NotifyWindow {
 
     int handle() const { return state_ ? state_->handle : 0; }
     void set_handler(Handler handler) { state_->handler = std::move(handler); }
+    void set_event_handler(EventHandler handler) { state_->events = std::move(handler); }
 
     // Dispatches the thread's due messages and timers, waiting up to timeoutMs for the first:
     // how many were dispatched, -1 when the quit message was taken.
@@ -61,6 +73,7 @@ class NotifyWindow {
     struct State {
         int handle = 0;
         Handler handler;
+        EventHandler events;
         std::map<int, std::function<void(int message)>> listeners; // by device handle
     };
 
@@ -74,6 +87,9 @@ class NotifyWindow {
         }
         Handler handler = state->handler;
         if (handler) handler(message, device);
+        EventHandler events = state->events;
+        auto event = line_event(message);
+        if (events && event) events(*event, device);
     }
 
     explicit NotifyWindow(std::shared_ptr<State> state) : state_(std::move(state)) {}

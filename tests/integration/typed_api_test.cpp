@@ -302,3 +302,48 @@ TEST_F(TypedApi, DevicesCloseTheirPortAndMove) {
     }
     EXPECT_EQ(OpenDescriptors(port), simulatorHolds);
 }
+
+TEST_F(TypedApi, TheMonitorAndItsEventsFollowACommand) {
+    device.close();
+    std::vector<qarn::LineEvent> events;
+    qarn::NotifyWindow window([&](qarn::LineEvent event, int) { events.push_back(event); });
+    qarn::Device monitored(window);
+    monitored.set_wait_time(300).value();
+    monitored.connect(port, {921600}).value();
+    EXPECT_TRUE(monitored.stream().value().empty());
+    EXPECT_TRUE(monitored.last_frame().value().empty());
+
+    ASSERT_TRUE(monitored.status(kTerminal));
+    // The frame leaves, its answer arrives in one or more pieces and is decoded last.
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events.front(), qarn::LineEvent::frame_sent);
+    EXPECT_EQ(events.back(), qarn::LineEvent::frame_received);
+    EXPECT_TRUE(std::all_of(events.begin() + 1, events.end() - 1,
+                            [](auto e) { return e == qarn::LineEvent::bytes_arrived; }));
+    qarn::Bytes frame = monitored.last_frame().value();
+    qarn::Bytes stream = monitored.stream().value();
+    ASSERT_GE(frame.size(), 2u);
+    EXPECT_EQ(frame[0], 0x16);
+    EXPECT_NE(std::search(stream.begin(), stream.end(), frame.begin(), frame.end()), stream.end());
+    EXPECT_TRUE(monitored.last_frame().value().empty()); // each frame once
+    EXPECT_TRUE(monitored.stream().value().empty());     // nothing new
+    monitored.clear_stream().value();
+
+    // A raw frame with the key of the default key text, answered outside any command.
+    events.clear();
+    qarn::Bytes beep = {0x00, 0x02, 0x00, 0x01, 0x6F, 0x04, 0xA4,
+                        0xD0, 0x84, 0x14, 0x36, 0xB9, 0x1B, 0x03};
+    monitored.send_frame(beep).value();
+    for (int i = 0; i < 100 && (events.empty() || events.back() != qarn::LineEvent::frame_received);
+         ++i)
+        qarn::NotifyWindow::pump(20);
+    EXPECT_EQ(events.front(), qarn::LineEvent::frame_sent);
+    ASSERT_EQ(events.back(), qarn::LineEvent::frame_received);
+    EXPECT_EQ(monitored.last_frame().value().at(0), 0x1B);
+    EXPECT_EQ(State().lastBeep, 3);
+
+    EXPECT_EQ(monitored.send_frame({0, 2, 0}).error().failure(), qarn::Failure::argument);
+    qarn::Failure elsewhere = qarn::Failure::none;
+    std::thread([&] { elsewhere = monitored.stream().error().failure(); }).join();
+    EXPECT_EQ(elsewhere, qarn::Failure::thread);
+}
