@@ -239,7 +239,11 @@ class Line:
             line.on_frame = functools.partial(worker.notified, Event.FRAME)
             worker.line = line
 
-        await self._call(opened)
+        try:
+            await self._call(opened)
+        except BaseException:
+            self._worker = None  # its thread has ended; open() may be tried again
+            raise
         return self
 
     async def close(self) -> None:

@@ -70,6 +70,10 @@ def test_a_cancelled_command_ends_at_once_and_the_line_goes_on(simulator):
                 await line.run(9, 0x16)  # the same exceptions
         with pytest.raises(qarn.Error):
             await line.status(TERMINAL)
+        missing = qarn.aio.Line("/dev/null/none")
+        with pytest.raises(qarn.PortError):
+            await missing.open()
+        assert missing.closed
     asyncio.run(main())
 
 
