@@ -12,6 +12,8 @@
 #include "device/engine.h"
 #include "device/handles.h"
 #include "platform/system_error.h"
+#include "protocol/downlink/builder.h"
+#include "protocol/downlink/command_table.h"
 #include "protocol/uplink/record_decoders.h"
 #include "protocol/uplink/record_forms.h"
 #include "transport/hdlc.h"
@@ -185,6 +187,18 @@ void QARN_CALL SendFrame(int handle, const char* hexText) {
     ByteArray body = HexTextToBytes(hexText);
     // The link fields go after the two addresses; a shorter body is not a frame.
     if (body.size() >= 4) device->Link->Send(body);
+}
+
+void QARN_CALL SendCommandFrame(int handle, int terminal, int code, const char* payloadHex) {
+    CQARNCommand* device = Device(handle);
+    if (!device || !device->Link) return;
+    if (terminal < 0 || terminal > 0xFFFF || !IsAdmittedCommand(code, device->InnerCmd)) return;
+    ByteArray payload;
+    if (!ParseHexText(payloadHex, payload)) return;
+    ByteArray frame;
+    AppendFrameHead(*device, terminal, code, frame);
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    device->Link->Send(frame);
 }
 
 int QARN_CALL RecvStream(int handle, char* text) {

@@ -25,6 +25,27 @@ ByteArray HexTextToBytes(const char* text) {
     return bytes;
 }
 
+bool ParseHexText(const char* text, ByteArray& bytes) {
+    bytes.clear();
+    int high = -1;
+    for (const char* c = text; c && *c; ++c) {
+        if (*c == ' ') continue;
+        int value = HexValue(*c);
+        if (value < 0) {
+            bytes.clear();
+            return false;
+        }
+        if (high < 0) {
+            high = value;
+            continue;
+        }
+        bytes.push_back(static_cast<uint8_t>(16 * high + value));
+        high = -1;
+    }
+    if (high >= 0) bytes.clear();
+    return high < 0;
+}
+
 void WriteHexDump(const ByteArray& bytes, char* text) {
     static const char kDigits[] = "0123456789abcdef";
     if (bytes.empty()) return;

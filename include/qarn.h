@@ -82,10 +82,16 @@ QARN_API int QARN_CALL GetRecordForm(int command);
 
 /* Line monitor. Dumps are "%02x " per byte and a NUL: 3n+1 characters for n bytes.
  * SendFrame sends nothing for a body of fewer than 4 or more than 4 + 65535 bytes.
+ * SendCommandFrame sends terminal, the device's host address and key bytes, code and the payload
+ * ("%02x" pairs, spaces anywhere, NULL for none); nothing for a terminal outside 0-65535, a code
+ * StartQARNCommand would not admit, a payload that is not whole hex pairs, or more than 65535 bytes
+ * after the two addresses.
  * RecvStream dumps the last 65536 bytes received at most: its text needs up to
  * 3 * 65536 + 1 = 196609 characters; it returns 0 and writes nothing when no byte is held.
  * RecvHDLC dumps one frame's data, at most 65535 bytes: up to 3 * 65535 + 1 = 196606 characters. */
 QARN_API void QARN_CALL SendFrame(int device, const char* hexText);
+QARN_API void QARN_CALL SendCommandFrame(int device, int terminal, int code,
+                                         const char* payloadHex);
 QARN_API int QARN_CALL RecvStream(int device, char* text);
 QARN_API int QARN_CALL RecvHDLC(int device, char* text);
 QARN_API void QARN_CALL ClearRecvStr(int device);

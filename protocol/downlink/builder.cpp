@@ -48,6 +48,13 @@ const BuildRow& FindBuildRow(int code) {
 
 } // namespace
 
+void AppendFrameHead(const CQARNCommand& device, int destination, int code, ByteArray& frame) {
+    AppendBigEndian16(frame, destination);
+    AppendBigEndian16(frame, device.MyAddress);
+    frame.insert(frame.end(), device.CommKey.begin(), device.CommKey.end());
+    frame.push_back(static_cast<uint8_t>(code));
+}
+
 int FailBuild(CQARNAction& action) {
     action.State = DONE;
     action.Result = kResultNotBuilt;
@@ -70,10 +77,7 @@ int BuildFrame(CQARNCommand& device, CQARNAction& action) {
     const BuildRow& row = FindBuildRow(action.Code);
     ByteArray& frame = action.Frame;
     int destination = row.broadcast ? kBroadcastAddress : action.Address;
-    AppendBigEndian16(frame, destination);
-    AppendBigEndian16(frame, device.MyAddress);
-    frame.insert(frame.end(), device.CommKey.begin(), device.CommKey.end());
-    frame.push_back(static_cast<uint8_t>(row.wireCode >= 0 ? row.wireCode : action.Code));
+    AppendFrameHead(device, destination, row.wireCode >= 0 ? row.wireCode : action.Code, frame);
     action.ExpectReply = row.expectReply;
     action.Pause = row.pause;
 

@@ -305,6 +305,29 @@ TEST_F(CommandPath, LineMonitorSendsHexAndDumpsWhatArrived) {
     EXPECT_EQ(edition[7], '#');
 }
 
+TEST_F(CommandPath, CommandFrameCarriesTheDeviceKeyAndIsAnswered) {
+    Open();
+    SetCommKey(device, "ABCDEFGH");
+    SetMyAddress(device, 0x0007);
+    // Refused: a terminal beyond 16 bits, a code not admitted, payloads that are not hex pairs.
+    SendCommandFrame(device, 0x10002, 0x1B, "01");
+    SendCommandFrame(device, 0x0002, 0xC0, "01");
+    SendCommandFrame(device, 0x0002, 0x1B, "0");
+    SendCommandFrame(device, 0x0002, 0x1B, "0g");
+    SendCommandFrame(0, 0x0002, 0x1B, "01");
+    Pump(100);
+    EXPECT_TRUE(Frames().empty());
+
+    SendCommandFrame(device, 0x0002, 0x1B, " 0 1 ");
+    char text[64] = {};
+    for (int i = 0; i < 50 && RecvHDLC(device, text) == 0; ++i)
+        Pump(20);
+    ASSERT_EQ(Frames().size(), 1u);
+    EXPECT_EQ(Hex(Frames()[0]),
+              Hex(DownlinkFrame(0x0002, 0x0007, ExpectedKey("ABCDEFGH"), 0x1B, {0x01})));
+    EXPECT_STREQ(text, "1b 08 "); // the terminal's acknowledgement
+}
+
 TEST_F(CommandPath, EmptyHeaderDoesNotSwallowTheNextFrame) {
     Open();
     // A header declaring no data, then a good frame right after it.

@@ -35,7 +35,8 @@ namespace wintest {
     X(GetRtsControl, 4, 43, 44)                                                                    \
     X(GetRecordForm, 4, 45, 46)                                                                    \
     X(PostQuitToOwner, 4, 47, 48)                                                                  \
-    X(CancelQARNCommand, 4, 49, 50)
+    X(CancelQARNCommand, 4, 49, 50)                                                                \
+    X(SendCommandFrame, 16, 51, 52)
 
 struct Qarn {
 #define QARN_FIELD(name, bytes, ordinal, decoratedOrdinal) decltype(&::name) name = nullptr;

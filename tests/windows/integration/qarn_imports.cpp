@@ -92,6 +92,9 @@ int QARN_CALL CancelQARNCommand(int command) {
 void QARN_CALL SendFrame(int device, const char* hexText) {
     QARN_FORWARD(SendFrame, device, hexText);
 }
+void QARN_CALL SendCommandFrame(int device, int terminal, int code, const char* payloadHex) {
+    QARN_FORWARD(SendCommandFrame, device, terminal, code, payloadHex);
+}
 int QARN_CALL RecvStream(int device, char* text) {
     QARN_FORWARD(RecvStream, device, text);
 }
