@@ -27,7 +27,8 @@
 // Command, whose result(), bytes() and data<Layout>() (checking the size against the
 // qarn_layouts.h struct) read it; handle() gives the C handles for include/qarn.h.
 //
-// The line monitor. Device::send_frame() sends a raw frame body, stream() and last_frame() return
+// The line monitor. Device::send_frame() sends a raw frame body, send_command_frame() one built
+// with the device's host address and key, stream() and last_frame() return
 // the bytes received and the last frame's data, clear_stream() empties the store; a
 // NotifyWindow made with an EventHandler receives the notifications as LineEvents (frame_sent,
 // bytes_arrived, frame_received), with the device's handle, on the owner thread.

@@ -153,6 +153,19 @@ class Device {
         SendFrame(state_->handle, detail::HexText(body).c_str());
         return {};
     }
+    // A command frame of one's own, built as a command builds it: the terminal's address, the
+    // device's host address and key bytes (set_host_address, set_comm_key), the code and the
+    // payload; sent as send_frame() sends. A code the device would not admit as a command (an
+    // internal one without set_internal_commands) sends nothing, and no frame_sent follows.
+    Result<void> send_command_frame(int terminal, int code, const Bytes& payload = {}) {
+        if (auto misuse = Misuse()) return *misuse;
+        if (terminal < 0 || terminal > 0xFFFF) return Bad("the terminal address", terminal);
+        if (code < 0 || code > 0xFF) return Bad("the command code", code);
+        if (payload.size() > 0xFFFF - 9) // the key and the code come first
+            return Bad("the payload size", static_cast<long>(payload.size()));
+        SendCommandFrame(state_->handle, terminal, code, detail::HexText(payload).c_str());
+        return {};
+    }
     // Every byte received on the line since clear_stream(), frames and noise alike (the last
     // 65536 at most), when any arrived since the last call; empty otherwise.
     Result<Bytes> stream() { return Dump(RecvStream, QARN_DUMP_LENGTH(65536)); }

@@ -36,6 +36,7 @@ _PROTOTYPES = {
     "CancelQARNCommand": (ctypes.c_int, [ctypes.c_int]),
     "RecvEdition": (None, [ctypes.c_char_p]),
     "SendFrame": (None, [ctypes.c_int, ctypes.c_char_p]),
+    "SendCommandFrame": (None, [ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_char_p]),
     "RecvStream": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p]),
     "RecvHDLC": (ctypes.c_int, [ctypes.c_int, ctypes.c_char_p]),
     "ClearRecvStr": (None, [ctypes.c_int]),

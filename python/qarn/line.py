@@ -330,6 +330,22 @@ class Line:
             raise ValueError(f"a frame body of {len(body)} bytes: 4 to {MOST_BODY_BYTES} are sent")
         self._lib.SendFrame(self._device, hex_text(body))
 
+    def send_command_frame(self, terminal: int, code: int, payload: bytes = b"") -> None:
+        """Sends a command frame of one's own, built as a command builds it: the terminal's
+        address, the line's host address and key bytes (set_host_address, set_comm_key), the
+        code and the payload; otherwise as send_frame(). A code the line would not admit as a
+        command (an internal one without set_internal_commands) sends nothing, and on_sent is
+        not called. ValueError for an address, code or payload size out of range."""
+        self._check()
+        if not 0 <= terminal <= 0xFFFF:
+            raise ValueError(f"terminal address {terminal} is out of range")
+        if not 0 <= code <= 0xFF:
+            raise ValueError(f"command code {code} is out of range")
+        if len(payload) > MOST_BODY_BYTES - 13:  # the addresses, the key and the code first
+            raise ValueError(f"a payload of {len(payload)} bytes: at most "
+                             f"{MOST_BODY_BYTES - 13} are sent")
+        self._lib.SendCommandFrame(self._device, terminal, code, hex_text(payload))
+
     def stream(self) -> bytes:
         """Every byte received on the line since clear_stream(), frames and noise alike (the
         last 65536 at most), when any arrived since the last call; b"" otherwise."""

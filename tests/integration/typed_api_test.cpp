@@ -342,6 +342,25 @@ TEST_F(TypedApi, TheMonitorAndItsEventsFollowACommand) {
     EXPECT_EQ(monitored.last_frame().value().at(0), 0x1B);
     EXPECT_EQ(State().lastBeep, 3);
 
+    // Built with the device's key and host address: the very frame its beep command sends, and
+    // answered the same.
+    monitored.set_comm_key("11223344").value();
+    monitored.set_host_address(0x0007).value();
+    simulator.ClearReceived();
+    monitored.beep(kTerminal, 6).value();
+    events.clear();
+    monitored.send_command_frame(kTerminal, 0x1B, {0x06}).value();
+    for (int i = 0; i < 100 && (events.empty() || events.back() != qarn::LineEvent::frame_received);
+         ++i)
+        qarn::NotifyWindow::pump(20);
+    ASSERT_EQ(events.back(), qarn::LineEvent::frame_received);
+    EXPECT_EQ(monitored.last_frame().value().at(0), 0x1B);
+    auto frames = simulator.ReceivedFrames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0], frames[1]);
+    EXPECT_EQ(monitored.send_command_frame(kTerminal, 0x100).error().failure(),
+              qarn::Failure::argument);
+
     EXPECT_EQ(monitored.send_frame({0, 2, 0}).error().failure(), qarn::Failure::argument);
     qarn::Failure elsewhere = qarn::Failure::none;
     std::thread([&] { elsewhere = monitored.stream().error().failure(); }).join();

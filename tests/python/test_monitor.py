@@ -39,11 +39,14 @@ def test_callbacks_and_monitor_follow_a_command_and_a_raw_frame(simulator, line)
     def enough():
         raise Enough()
     line.on_frame = enough
-    line.send_frame(BEEP)
+    line.send_command_frame(TERMINAL, 0x1B, b"\x08")  # with the line's key, as BEEP
     with pytest.raises(Enough):
         line.pump(2)
+    assert simulator.state(TERMINAL)["last_beep"] == 8
     line.on_frame = None
     line.beep(TERMINAL, 4)  # usable after it
-    for body in (b"\x00\x02\x00", bytes(4 + 65536)):
+    for bad in (lambda: line.send_frame(b"\x00\x02\x00"), lambda: line.send_frame(bytes(65540)),
+                lambda: line.send_command_frame(TERMINAL, 0x100),
+                lambda: line.send_command_frame(TERMINAL, 0x1B, bytes(65527))):
         with pytest.raises(ValueError):
-            line.send_frame(body)
+            bad()
