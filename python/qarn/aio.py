@@ -14,7 +14,8 @@ time in one event loop and a slow terminal holds up only its own line.
 
 Cancelling the task that awaits a command ends the command within milliseconds, as Ctrl-C
 does on qarn.Line: no retransmission, the line free for the next. Between commands the thread
-waits for the line's events; notifications() delivers them."""
+waits for the line's events; notifications() delivers them. A download's progress function
+runs on the line's thread: to reach the loop from there, use loop.call_soon_threadsafe."""
 
 from __future__ import annotations
 
@@ -182,7 +183,7 @@ class Notifications:
         self._done = False
         worker.listen(asyncio.get_running_loop(), self._queue)
 
-    def __aiter__(self) -> "Notifications":
+    def __aiter__(self) -> Notifications:
         return self
 
     async def __anext__(self) -> Notification:
@@ -199,7 +200,7 @@ class Notifications:
         self._done = True
         self._worker.unlisten(self._queue)
 
-    async def __aenter__(self) -> "Notifications":
+    async def __aenter__(self) -> Notifications:
         return self
 
     async def __aexit__(self, *exception: object) -> None:
@@ -226,7 +227,7 @@ class Line:
                                comm_key=comm_key)
         self._worker: Optional[_Worker] = None
 
-    async def open(self) -> "Line":
+    async def open(self) -> Line:
         """Opens the line on a thread of its own; the exceptions of qarn.Line's constructor."""
         if self._worker is not None:
             raise Error("the line is open already")
@@ -272,7 +273,7 @@ class Line:
             raise Error("the line is not open")
         return Notifications(self._worker)
 
-    async def __aenter__(self) -> "Line":
+    async def __aenter__(self) -> Line:
         return await self.open()
 
     async def __aexit__(self, *exception: object) -> None:

@@ -195,7 +195,7 @@ class Line:
                           "thread than its own, where it cannot be closed: its port stays open",
                           ResourceWarning, source=self)
 
-    def __enter__(self) -> "Line":
+    def __enter__(self) -> Line:
         return self
 
     def __exit__(self, *exception: object) -> None:
@@ -214,8 +214,8 @@ class Line:
             raise Error("the line is closed")
 
     def _notified(self, message: int) -> None:
-        callback = {Event.SENT: self.on_sent, Event.BYTES: self.on_bytes,
-                    Event.FRAME: self.on_frame}.get(message)
+        callback = {Event.SENT.value: self.on_sent, Event.BYTES.value: self.on_bytes,
+                    Event.FRAME.value: self.on_frame}.get(message)
         try:
             if message == WM_HDLC_SENT and self._progress and self._total > 0 and self._stop:
                 # A retransmission counts too; the last step waits for the command's end.

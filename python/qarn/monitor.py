@@ -13,15 +13,14 @@ FRAME_DUMP_LENGTH = 3 * 65535 + 1
 MOST_BODY_BYTES = 4 + 65535
 
 
-class Event(enum.IntEnum):
-    """What a notification tells; the values are the library's message numbers."""
+class Event(enum.Enum):
+    """What a notification tells: SENT, a frame has left the port; BYTES, bytes arrived on the
+    line (Line.stream() returns them); FRAME, a frame for this host arrived and was decoded
+    (Line.last_frame() returns its data). The values are the library's message numbers."""
 
     BYTES = 0x0D63
-    """Bytes arrived on the line (Line.stream() returns them)."""
     FRAME = 0x0D64
-    """A frame for this host arrived and was decoded (Line.last_frame() returns its data)."""
     SENT = 0x0D65
-    """A frame has left the port."""
 
 
 @dataclass(frozen=True)
