@@ -3,7 +3,6 @@ returns, and a raw frame answered outside any command."""
 
 import pytest
 
-import qarn
 from conftest import TERMINAL
 
 # A beep to terminal 2 from host 1 with the key bytes of the default key text.
