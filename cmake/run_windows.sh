@@ -108,7 +108,7 @@ start_simulator() {
     cmake -S "$root" -B "$out/native" -G "$(generator)" "${launcher[@]}" >/dev/null
     cmake --build "$out/native" -j "$jobs" --target dmsim qarnctl
     local log=$out/dmsim.log
-    "$dmsim" --terminals 2,3,4 --control-pty --ignore-stdin >"$log" 2>&1 </dev/null &
+    "$dmsim" --terminals 2,3,4 --control-pty --ignore-stdin --still-clock >"$log" 2>&1 </dev/null &
     simulator=$!
     line="" control=""
     for _ in $(seq 50); do

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -297,17 +298,51 @@ TEST_F(Qarnctl, MonitorAndLogShowTheFrames) {
     EXPECT_EQ(log.json["records"][1]["command"], "Recv DM_Status");
     EXPECT_EQ(log.json["records"][1]["terminal"], "0x0002");
 
-    // A status request to terminal 2, key of eight zero bytes: the reply is decoded.
-    Outcome monitor = Run(
-        {"monitor", "--frames", "1", "--seconds", "5", "--send", "0002 0001 0000000000000000 16"});
+    // The log's times in ISO 8601, its fields without padding, each command's end by name.
+    const nlohmann::json& ended = log.json["records"].back();
+    EXPECT_EQ(ended["kind_name"], "command ended");
+    EXPECT_EQ(ended["result"], "Result 13");
+    EXPECT_EQ(ended["result_code"], 13);
+    EXPECT_EQ(ended["result_name"], "data ready");
+    EXPECT_EQ(ended["time"].get<std::string>().size(), 23u);
+    EXPECT_EQ(ended["time"].get<std::string>()[10], 'T');
+
+    // A frame to an absent terminal, unanswered; then a status request built with the key.
+    Outcome monitor =
+        Run({"monitor", "--frames", "1", "--seconds", "5", "--send",
+             "0009 0001 0000000000000000 16", "--terminal", "2", "--send-command", "0x16"});
     ASSERT_EQ(monitor.status, 0) << monitor.err;
-    ASSERT_EQ(monitor.json["frames"].size(), 2u);
-    EXPECT_EQ(monitor.json["frames"][0]["direction"], "out ");
-    const nlohmann::json& reply = monitor.json["frames"][1];
+    ASSERT_EQ(monitor.json["frames"].size(), 3u) << monitor.out;
+    const nlohmann::json& unanswered = monitor.json["frames"][0];
+    EXPECT_EQ(unanswered["direction"], "out");
+    EXPECT_EQ(unanswered["key"], "0000000000000000");
+    EXPECT_EQ(unanswered["replied"], false);
+    const nlohmann::json& sent = monitor.json["frames"][1];
+    std::string key;
+    for (int i = 0; i < 8; ++i) {
+        unsigned mask = 0;
+        std::sscanf(QARN_KEY_TABLE_TEXT + 2 * i, "%2x", &mask);
+        char byte[3];
+        std::snprintf(byte, sizeof byte, "%02x", mask ^ static_cast<unsigned>("58213094"[i]));
+        key += byte;
+    }
+    EXPECT_EQ(sent["key"], key);
+    EXPECT_EQ(sent["key_text"], "58213094");
+    EXPECT_EQ(sent["replied"], true);
+    std::string time = sent["time"];
+    EXPECT_TRUE(time.size() == 29 && time[10] == 'T' && (time[23] == '+' || time[23] == '-'))
+        << time;
+    const nlohmann::json& reply = monitor.json["frames"][2];
+    EXPECT_EQ(reply["direction"], "up");
+    EXPECT_FALSE(reply.contains("key"));
     EXPECT_EQ(reply["source"], 2);
     EXPECT_EQ(reply["code"], 0x16);
     EXPECT_EQ(reply["meaning"].get<std::string>().rfind("clock 2005-01-01T00:00:00", 0), 0u)
         << reply.dump();
+    Outcome refused =
+        Run({"monitor", "--seconds", "1", "--terminal", "2", "--send-command", "0x77"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("does not admit code 0x77"), std::string::npos) << refused.err;
 }
 
 TEST_F(Qarnctl, BadInputIsAUsageErrorAndSendsNothing) {

@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "line_fixture.h"
@@ -318,6 +320,7 @@ TEST_F(CommandPath, CommandFrameCarriesTheDeviceKeyAndIsAnswered) {
     Pump(100);
     EXPECT_TRUE(Frames().empty());
 
+    simulator.SetCommKey(0x0002, "ABCDEFGH"); // the terminal takes frames with this key only
     SendCommandFrame(device, 0x0002, 0x1B, " 0 1 ");
     char text[64] = {};
     for (int i = 0; i < 50 && RecvHDLC(device, text) == 0; ++i)
@@ -326,6 +329,35 @@ TEST_F(CommandPath, CommandFrameCarriesTheDeviceKeyAndIsAnswered) {
     EXPECT_EQ(Hex(Frames()[0]),
               Hex(DownlinkFrame(0x0002, 0x0007, ExpectedKey("ABCDEFGH"), 0x1B, {0x01})));
     EXPECT_STREQ(text, "1b 08 "); // the terminal's acknowledgement
+}
+
+TEST_F(CommandPath, WrongKeyTimesOutAndTheLogSaysHowTheCommandEnded) {
+    Open();
+    SetCommKey(device, "00000000"); // the terminal keeps the default key
+    std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::path directory =
+        std::filesystem::temp_directory_path() / ("qarn-wrong-key-" + std::to_string(std::rand()));
+    std::filesystem::create_directories(directory);
+    std::filesystem::current_path(directory);
+    SetAddLog(device, 1);
+    EXPECT_EQ(RunAndEnd(0x0002, 0x16).result, 5);
+    SetAddLog(device, 0); // writes the log out
+    ASSERT_EQ(Frames().size(), 1u);
+    EXPECT_EQ(Hex(Frames()[0]),
+              Hex(DownlinkFrame(0x0002, 0x0001, ExpectedKey("00000000"), 0x16, {})));
+    FILE* log = std::fopen("CommLog.log", "rb");
+    ASSERT_NE(log, nullptr);
+    std::string bytes;
+    for (int c; (c = std::fgetc(log)) != EOF;)
+        bytes += static_cast<char>(c);
+    std::fclose(log);
+    std::filesystem::current_path(saved);
+    std::filesystem::remove_all(directory);
+    size_t ended = bytes.rfind("Cmd Result");
+    ASSERT_NE(ended, std::string::npos);
+    EXPECT_EQ(bytes.compare(ended + 16, 8, "Result 5"), 0);
+    SetCommKey(device, "58213094");
+    EXPECT_EQ(RunAndEnd(0x0002, 0x16).result, 13);
 }
 
 TEST_F(CommandPath, EmptyHeaderDoesNotSwallowTheNextFrame) {

@@ -235,6 +235,7 @@ TEST(DmsimCommands, KeysArriveDecipheredOrUnmasked) {
     for (int i = 0; i < 8; ++i)
         table[i] = static_cast<uint8_t>(0x11 * (i + 1));
     line.simulator.SetKeyTable(table);
+    host.keyTable = table;
 
     Bytes cipher = Hex("85E813540F0AB405");
     Bytes payload = {0x07};

@@ -5,6 +5,7 @@
 #include "dmsim/frame.h"
 #include "dmsim/simulator.h"
 
+#include <array>
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
@@ -40,7 +41,7 @@ class TestHost {
 
     // Key, code, payload.
     void Send(uint16_t destination, uint8_t code, const Bytes& payload = {}) {
-        Bytes data(8, 0x5A);
+        Bytes data = KeyBytes(keyTable);
         data.push_back(code);
         data.insert(data.end(), payload.begin(), payload.end());
         SendData(destination, data);
@@ -86,6 +87,18 @@ class TestHost {
     }
 
     const Bytes& Raw() const { return raw_; }
+
+    // The key bytes of the library's default key text under a key table.
+    static Bytes KeyBytes(const std::array<uint8_t, 24>& table = dmsim::kDefaultKeyTable) {
+        Bytes key;
+        for (size_t i = 0; i < 8; ++i)
+            key.push_back(
+                static_cast<uint8_t>(table[i] ^ static_cast<uint8_t>(dmsim::kDefaultKeyText[i])));
+        return key;
+    }
+
+    // The key table Send masks the key text with: the simulator's.
+    std::array<uint8_t, 24> keyTable = dmsim::kDefaultKeyTable;
 
   private:
     int fd_ = -1;

@@ -1,9 +1,12 @@
 #include "dmsim_host.h"
 
+#include "dmsim/control.h"
 #include "dmsim/des.h"
 #include "dmsim/encoding.h"
 
 #include <gtest/gtest.h>
+
+#include <ctime>
 
 using dmsim::Bytes;
 using dmsim_test::Line;
@@ -189,11 +192,46 @@ TEST(DmsimLine, AcknowledgesAndStaysQuietWhereNoReplyIsDue) {
     EXPECT_TRUE(line.host->Receive(1, 150).empty());
 }
 
+TEST(DmsimLine, KeyCheckHostClockAndBoundedControlLines) {
+    Line line({2});
+    ASSERT_TRUE(line.ok);
+    ASSERT_TRUE(line.simulator.SetCommKey(2, "ABCDEFGH"));
+    EXPECT_TRUE(line.host->Ask(2, 0x1B, {0x01}, 150).empty()) << "a frame with another key";
+    ASSERT_TRUE(line.simulator.SetCommKey(2, "58213094"));
+    EXPECT_EQ(line.host->Ask(2, 0x1B, {0x01}), Hex("1B08"));
+    EXPECT_FALSE(line.simulator.SetCommKey(7, "58213094"));
+
+    // The clock shows the host's until the host sets it.
+    line.simulator.SetClockFollowsHost(true);
+    std::time_t now = std::time(nullptr);
+    Bytes status = line.host->Ask(2, 0x16);
+    ASSERT_EQ(status.size(), 13u);
+    EXPECT_EQ(status[2], std::localtime(&now)->tm_year % 100);
+    line.host->Send(0xAAAA, 0x01, Hex("1405031300070907"));
+    EXPECT_EQ(line.host->Ask(2, 0x16), Hex("16"
+                                           "1405031300070907"
+                                           "00000000"));
+
+    // A control input that never ends a line: one answer, then the next line as usual.
+    dmsim::LineSplitter splitter;
+    std::string zeros(65536, '\0');
+    size_t tooLong = 0;
+    for (int i = 0; i < 64; ++i)
+        for (const dmsim::LineSplitter::Line& cut : splitter.Add(zeros.data(), zeros.size()))
+            tooLong += cut.tooLong ? 1 : 100;
+    EXPECT_EQ(tooLong, 1u);
+    std::vector<dmsim::LineSplitter::Line> lines = splitter.Add("\nshow 2\r\n", 10);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_FALSE(lines[0].tooLong);
+    EXPECT_EQ(lines[0].text, "show 2");
+}
+
 TEST(DmsimLine, RecordsGoodDownlinkFramesAndIgnoresBadOnes) {
     Line line({2});
     ASSERT_TRUE(line.ok);
-    Bytes good = TestHost::Frame(2, Hex("5A5A5A5A5A5A5A5A"
-                                        "13"));
+    Bytes data = TestHost::KeyBytes();
+    data.push_back(0x13);
+    Bytes good = TestHost::Frame(2, data);
     Bytes bad = good;
     bad.back() ^= 0x40;
     line.host->Write(bad);

@@ -179,6 +179,31 @@ std::string TerminalJson(const Terminal& t) {
     return json.Done();
 }
 
+const char kTooLongAnswer[] = "error: line longer than 4096 bytes";
+
+std::vector<LineSplitter::Line> LineSplitter::Add(const char* bytes, size_t count) {
+    std::vector<Line> lines;
+    for (size_t i = 0; i < count; ++i) {
+        char c = bytes[i];
+        if (c == '\n') {
+            if (!skipping_) {
+                if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
+                lines.push_back({false, pending_});
+            }
+            pending_.clear();
+            skipping_ = false;
+        } else if (!skipping_) {
+            pending_ += c;
+            if (pending_.size() > kMaxControlLine + 1) { // room for a "\r" before the end
+                lines.push_back({true, ""});
+                pending_.clear();
+                skipping_ = true;
+            }
+        }
+    }
+    return lines;
+}
+
 std::string RunControlLine(Simulator& simulator, const std::string& line) {
     std::istringstream words(line);
     std::string verb, addressText, argument, extra;

@@ -9,8 +9,31 @@
 #include "dmsim/simulator.h"
 
 #include <string>
+#include <vector>
 
 namespace dmsim {
+
+// The longest control line or control-pty request taken, without its line end.
+constexpr size_t kMaxControlLine = 4096;
+
+// Cuts the bytes arriving on a control input into lines. A line that grows past
+// kMaxControlLine without ending comes out once as too long, and its bytes up to its end are
+// dropped: the input held stays bounded whatever arrives.
+class LineSplitter {
+  public:
+    struct Line {
+        bool tooLong = false;
+        std::string text; // without the line end ("\n" or "\r\n")
+    };
+    std::vector<Line> Add(const char* bytes, size_t count);
+
+  private:
+    std::string pending_;
+    bool skipping_ = false; // inside a line already answered as too long
+};
+
+// The answer to a line that was too long.
+extern const char kTooLongAnswer[];
 
 std::string RunControlLine(Simulator& simulator, const std::string& line);
 

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -33,14 +34,21 @@ const char kUsage[] =
     "  --silent            answer nothing\n"
     "  --ack-status N      status byte of acknowledgements\n"
     "  --key-table HEX     the 24-byte key table of the host's build (48 digits)\n"
+    "  --key [ADDRESS=]TEXT  the communication key text the terminal (every terminal without\n"
+    "                      ADDRESS=) takes frames with; frames with another key are ignored\n"
+    "                      (default 58213094, the library's default)\n"
+    "  --still-clock       clocks stand at 2005-01-01 00:00:00 until set, instead of\n"
+    "                      showing the host's local time\n"
     "  --ignore-stdin      keep running when stdin ends\n"
-    "control lines on stdin, one answer line each:\n"
+    "  --help              this text\n"
+    "control lines on stdin, one answer line each (\"error: ...\" for a bad one, or a line\n"
+    "longer than 4096 bytes):\n"
     "  show ADDRESS                  the terminal's state as JSON\n"
     "  records ADDRESS COUNT [long]  replace its records with COUNT generated ones\n"
     "  online ADDRESS 0|1            take it off the line or put it back\n";
 
-void PrintUsage() {
-    std::fprintf(stderr, "%s%s", dmsim::kLineUsage, kUsage);
+void PrintUsage(std::FILE* to = stderr) {
+    std::fprintf(to, "%s%s", dmsim::kLineUsage, kUsage);
 }
 
 bool ParseNumber(const char* text, long low, long high, long& value) {
@@ -84,7 +92,26 @@ struct Options {
     std::vector<uint8_t> keyTable;
     bool ignoreStdin = false;
     bool controlPty = false;
+    bool stillClock = false;
+    bool help = false;
+    std::string key;                                    // for every terminal; empty: default
+    std::vector<std::pair<uint16_t, std::string>> keys; // ADDRESS=TEXT
 };
+
+// "TEXT" or "ADDRESS=TEXT", a text of 1 to 8 characters.
+bool ParseKey(const std::string& text, Options& options) {
+    size_t equals = text.find('=');
+    std::string key = equals == std::string::npos ? text : text.substr(equals + 1);
+    if (key.empty() || key.size() > 8) return false;
+    if (equals == std::string::npos) {
+        options.key = key;
+        return true;
+    }
+    long address;
+    if (!ParseNumber(text.substr(0, equals).c_str(), 0, 0xFFFF, address)) return false;
+    options.keys.emplace_back(static_cast<uint16_t>(address), key);
+    return true;
+}
 
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
@@ -124,6 +151,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             ok = ok && ParseHex(value, options.faults.noise);
         } else if (name == "--ack-status") {
             ok = ok && ParseNumber(value, 0, 255, options.ackStatus);
+        } else if (name == "--key") {
+            ok = ok && ParseKey(value, options);
         } else if (name == "--key-table") {
             ok = ok && ParseHex(value, options.keyTable) && options.keyTable.size() == 24;
         } else {
@@ -139,6 +168,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 options.faults.silent = true;
             else if (name == "--ignore-stdin")
                 options.ignoreStdin = true;
+            else if (name == "--still-clock")
+                options.stillClock = true;
+            else if (name == "--help" || name == "-h")
+                options.help = true;
             else if (name == "--control-pty" && dmsim::kHavePty)
                 options.controlPty = true;
             else
@@ -151,6 +184,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         }
         if (takesValue) ++i;
     }
+    if (options.help) return true;
     if (options.terminals.empty() && !options.controlPty) {
         std::fprintf(stderr, "dmsim: --terminals is required\n");
         PrintUsage();
@@ -169,6 +203,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) return 2;
+    if (options.help) {
+        PrintUsage(stdout);
+        return 0;
+    }
 
     dmsim::Simulator simulator;
     for (uint16_t address : options.terminals) {
@@ -187,6 +225,16 @@ int main(int argc, char** argv) {
         simulator.SetKeyTable(table);
     }
     simulator.SetFaults(options.faults);
+    simulator.SetClockFollowsHost(!options.stillClock);
+    if (!options.key.empty())
+        for (uint16_t address : options.terminals)
+            simulator.SetCommKey(address, options.key);
+    for (const auto& [address, key] : options.keys) {
+        if (!simulator.SetCommKey(address, key)) {
+            std::fprintf(stderr, "dmsim: --key: no terminal %u\n", address);
+            return 2;
+        }
+    }
 
     bool opened = options.device.empty()
                       ? simulator.OpenPty()

@@ -47,6 +47,10 @@ std::string RemoteControl::Handle(const std::string& request) {
         simulator_.SetKeyTable(table);
         return Answer(true);
     }
+    if (verb == "key" && arguments == 2 && Number(words[1], 0, 0xFFFF, first) &&
+        FromHex(words[2], bytes))
+        return Answer(simulator_.SetCommKey(static_cast<uint16_t>(first),
+                                            std::string(bytes.begin(), bytes.end())));
     if (verb == "add-terminal" && arguments == 1 && Number(words[1], 0, 0xFFFF, first))
         return Answer(simulator_.AddTerminal(static_cast<uint16_t>(first)));
     if (verb == "start" && arguments == 0) return Answer(simulator_.Start());

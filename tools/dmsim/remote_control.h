@@ -5,6 +5,7 @@
 //
 //   reset                          the line as new (Simulator::Reset)
 //   key-table HEX                  24 bytes
+//   key ADDRESS HEX                the terminal's key text (Simulator::SetCommKey), as bytes
 //   add-terminal ADDRESS
 //   start | stop | close           close: the line too (Simulator::Close)
 //   set-faults HEX | faults        faults -> ok HEX (with the counts that remain)

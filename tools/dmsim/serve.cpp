@@ -31,22 +31,21 @@ void OnSignal(int) {
 }
 
 // Answers each complete request that has arrived on the control pty.
-void ServeRequests(Line& control, RemoteControl& remote, std::string& pending) {
+void ServeRequests(Line& control, RemoteControl& remote, LineSplitter& requests) {
     char buffer[4096];
     ssize_t got;
-    while ((got = read(control.Fd(), buffer, sizeof buffer)) > 0)
-        pending.append(buffer, static_cast<size_t>(got));
-    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        std::string answer = remote.Handle(pending.substr(0, end)) + "\n";
-        pending.erase(0, end + 1);
-        control.Write(reinterpret_cast<const uint8_t*>(answer.data()), answer.size());
+    while ((got = read(control.Fd(), buffer, sizeof buffer)) > 0) {
+        for (const LineSplitter::Line& line : requests.Add(buffer, static_cast<size_t>(got))) {
+            std::string answer = (line.tooLong ? "no" : remote.Handle(line.text)) + "\n";
+            control.Write(reinterpret_cast<const uint8_t*>(answer.data()), answer.size());
+        }
     }
 }
 
 // Blocks until a signal arrives or, unless ignored, stdin ends; answers the control lines that
 // arrive on stdin, and the requests on the control pty if there is one, meanwhile.
 void WaitForEnd(Simulator& simulator, bool watchStdin, Line* control) {
-    std::string pending, requests;
+    LineSplitter lines, requests;
     RemoteControl remote(simulator);
     for (;;) {
         pollfd ready[3] = {{signalPipe[0], POLLIN, 0},
@@ -59,13 +58,13 @@ void WaitForEnd(Simulator& simulator, bool watchStdin, Line* control) {
         if (ready[0].revents != 0) return;
         if (ready[2].revents & POLLIN) ServeRequests(*control, remote, requests);
         if (watchStdin && ready[1].revents != 0) {
-            char buffer[256];
+            char buffer[4096];
             ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
             if (got <= 0 && !(got < 0 && errno == EINTR)) return;
-            if (got > 0) pending.append(buffer, static_cast<size_t>(got));
-            for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-                std::string answer = RunControlLine(simulator, pending.substr(0, end));
-                pending.erase(0, end + 1);
+            if (got <= 0) continue;
+            for (const LineSplitter::Line& line : lines.Add(buffer, static_cast<size_t>(got))) {
+                std::string answer =
+                    line.tooLong ? kTooLongAnswer : RunControlLine(simulator, line.text);
                 std::printf("%s\n", answer.c_str());
                 std::fflush(stdout);
             }

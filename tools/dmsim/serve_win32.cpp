@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <iostream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,11 +38,19 @@ struct StdinState {
 // Answers the control lines on stdin until it ends, then signals the end. A console read cannot
 // be interrupted: the thread is left to the process's exit.
 void ReadStdin(Simulator& simulator, std::shared_ptr<StdinState> state) {
-    for (std::string line; std::getline(std::cin, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    LineSplitter lines;
+    char buffer[4096];
+    DWORD got = 0;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    // What is there, a console line or a pipe's bytes, up to the buffer's size.
+    while (ReadFile(input, buffer, sizeof buffer, &got, nullptr) && got > 0) {
         std::lock_guard<std::mutex> lock(state->mutex);
         if (state->ended) return;
-        std::printf("%s\n", RunControlLine(simulator, line).c_str());
+        for (const LineSplitter::Line& line : lines.Add(buffer, got)) {
+            std::string answer =
+                line.tooLong ? kTooLongAnswer : RunControlLine(simulator, line.text);
+            std::printf("%s\n", answer.c_str());
+        }
         std::fflush(stdout);
     }
     SetEvent(endEvent);

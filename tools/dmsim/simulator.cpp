@@ -7,11 +7,16 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
+#include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 namespace dmsim {
+
+const char kDefaultKeyText[] = "58213094";
 
 const std::array<uint8_t, 24> kDefaultKeyTable = {
     0x5A, 0x3C, 0x96, 0xE1, 0xB7, 0x24, 0x0F, 0x8D, 0x13, 0x57, 0x9B, 0xDF,
@@ -22,6 +27,25 @@ namespace {
 
 // A frame that stops half-way for this long is given up, as a terminal's receiver would.
 constexpr int kQuietMilliseconds = 100;
+
+Clock HostClock() {
+    std::time_t now = std::time(nullptr);
+    std::tm local = *std::localtime(&now);
+    Clock clock;
+    clock.year = local.tm_year + 1900;
+    clock.month = local.tm_mon + 1;
+    clock.day = local.tm_mday;
+    clock.hour = local.tm_hour;
+    clock.minute = local.tm_min;
+    clock.second = local.tm_sec;
+    clock.weekday = local.tm_wday + 1;
+    return clock;
+}
+
+bool SameClock(const Clock& a, const Clock& b) {
+    return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
+           a.minute == b.minute && a.second == b.second && a.weekday == b.weekday;
+}
 
 struct Outgoing {
     uint16_t from;
@@ -38,6 +62,9 @@ struct Simulator::State {
     Faults faults;
     std::minstd_rand dropChance;
     std::array<uint8_t, 24> keyTable = kDefaultKeyTable;
+    std::map<uint16_t, std::string> keyTexts; // terminals without an entry: kDefaultKeyText
+    bool clockFollowsHost = false;
+    std::set<uint16_t> clockSet; // terminals whose clock a command set while it followed the host
     std::vector<Bytes> frames;
     Bytes bytes;
     bool running = false;
@@ -50,6 +77,18 @@ struct Simulator::State {
         for (Terminal& terminal : terminals)
             if (terminal.address == address) return &terminal;
         return nullptr;
+    }
+
+    // Whether the frame data begins with the terminal's key bytes.
+    bool KeyMatches(const Terminal& terminal, const Bytes& data) const {
+        auto found = keyTexts.find(terminal.address);
+        std::string text = found != keyTexts.end() ? found->second : kDefaultKeyText;
+        if (data.size() < 8) return false;
+        for (size_t i = 0; i < 8; ++i) {
+            uint8_t character = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+            if (data[i] != (keyTable[i] ^ character)) return false;
+        }
+        return true;
     }
 
     void SortTerminals() {
@@ -127,6 +166,8 @@ struct Simulator::State {
             CommandContext context;
             size_t payloadAt = 0;
             if (!SplitCommand(terminal, frame.data, context.code, payloadAt)) continue;
+            // The key-less steps of a program download carry no key to check.
+            if (payloadAt > 1 && !KeyMatches(terminal, frame.data)) continue;
             const CommandRow* row = FindCommand(context.code);
             if (row == nullptr) continue;
             context.keyTable = keyTable.data();
@@ -135,9 +176,13 @@ struct Simulator::State {
                     if (other != index && terminals[other].address == address) return true;
                 return false;
             };
+            bool following = clockFollowsHost && clockSet.count(terminal.address) == 0;
+            if (following) terminal.clock = HostClock();
+            Clock shown = terminal.clock;
             Reply reply;
             row->handle(context, terminal, frame.data.data() + payloadAt,
                         frame.data.size() - payloadAt, reply);
+            if (following && !SameClock(shown, terminal.clock)) clockSet.insert(terminal.address);
             if (!reply.empty()) replies.push_back({terminal.address, std::move(reply)});
         }
         SortTerminals();
@@ -244,6 +289,9 @@ void Simulator::Reset() {
     state_->terminals.clear();
     state_->faults = Faults();
     state_->keyTable = kDefaultKeyTable;
+    state_->keyTexts.clear();
+    state_->clockFollowsHost = false;
+    state_->clockSet.clear();
     state_->frames.clear();
     state_->bytes.clear();
 }
@@ -253,6 +301,7 @@ bool Simulator::GetTerminal(uint16_t address, Terminal& copy) {
     const Terminal* terminal = state_->Find(address);
     if (terminal == nullptr) return false;
     copy = *terminal;
+    if (state_->clockFollowsHost && state_->clockSet.count(address) == 0) copy.clock = HostClock();
     return true;
 }
 
@@ -261,7 +310,11 @@ bool Simulator::UpdateTerminal(uint16_t address, const std::function<void(Termin
     Terminal* terminal = state_->Find(address);
     if (terminal == nullptr) return false;
     Terminal changed = *terminal;
+    bool following = state_->clockFollowsHost && state_->clockSet.count(address) == 0;
+    if (following) changed.clock = HostClock();
+    Clock shown = changed.clock;
     change(changed);
+    if (following && !SameClock(shown, changed.clock)) state_->clockSet.insert(changed.address);
     if (changed.address != address &&
         (changed.address == kBroadcastAddress || state_->Find(changed.address) != nullptr))
         return false;
@@ -284,6 +337,19 @@ Faults Simulator::GetFaults() {
 void Simulator::SetKeyTable(const std::array<uint8_t, 24>& table) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->keyTable = table;
+}
+
+bool Simulator::SetCommKey(uint16_t address, const std::string& keyText) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (state_->Find(address) == nullptr) return false;
+    state_->keyTexts[address] = keyText.substr(0, 8);
+    return true;
+}
+
+void Simulator::SetClockFollowsHost(bool on) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->clockFollowsHost = on;
+    state_->clockSet.clear();
 }
 
 std::vector<std::vector<uint8_t>> Simulator::ReceivedFrames() {

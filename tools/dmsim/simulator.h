@@ -17,6 +17,9 @@ namespace dmsim {
 // The key table of the default build; SetKeyTable gives the simulator another site's.
 extern const std::array<uint8_t, 24> kDefaultKeyTable;
 
+// The key text of the library's default.
+extern const char kDefaultKeyText[];
+
 // Gap between the replies of several terminals to one broadcast.
 constexpr int kBroadcastGapMilliseconds = 20;
 
@@ -48,6 +51,13 @@ class Simulator {
     void SetFaults(const Faults& faults);
     Faults GetFaults(); // with the counts that remain
     void SetKeyTable(const std::array<uint8_t, 24>& table);
+    // The communication key text a terminal takes frames with (default kDefaultKeyText, the
+    // library's default): a frame whose key bytes are not this text masked with the key table
+    // is ignored, as a terminal ignores it. False for an unknown terminal.
+    bool SetCommKey(uint16_t address, const std::string& keyText);
+    // On: each terminal's clock shows the host's local time until a command sets it. Off (the
+    // default): the clocks stand still, so replies are predictable.
+    void SetClockFollowsHost(bool on);
 
     std::vector<std::vector<uint8_t>> ReceivedFrames(); // every good downlink frame, in order,
                                                         // preamble through check byte

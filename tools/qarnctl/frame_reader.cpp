@@ -41,26 +41,16 @@ std::vector<HeardFrame> FrameReader::Add(const std::vector<uint8_t>& bytes) {
         if (pending_.size() < kHeaderSize) break;
         size_t length = Be(pending_, 6, 2);
         if (pending_.size() < kHeaderSize + length + 1) break;
-        HeardFrame frame;
-        frame.destination = static_cast<int>(Be(pending_, 2, 2));
-        frame.source = static_cast<int>(Be(pending_, 4, 2));
-        frame.toHost = frame.destination == host_;
+        std::vector<uint8_t> data(pending_.begin() + kHeaderSize,
+                                  pending_.begin() + static_cast<long>(kHeaderSize + length));
+        int destination = static_cast<int>(Be(pending_, 2, 2));
+        HeardFrame frame = ReadFrameData(destination, static_cast<int>(Be(pending_, 4, 2)),
+                                         destination == host_, data);
         uint8_t check = 0;
         for (size_t i = 2; i < kHeaderSize + length; ++i)
             check ^= pending_[i];
         frame.goodCheck = check == pending_[kHeaderSize + length];
-        std::vector<uint8_t> data(pending_.begin() + kHeaderSize,
-                                  pending_.begin() + static_cast<long>(kHeaderSize + length));
-        // A downlink frame heard from another host carries the key before its code.
-        size_t skip = !frame.toHost && data.size() > kKeySize ? kKeySize : 0;
-        if (data.size() > skip) {
-            frame.code = data[skip];
-            frame.payload.assign(data.begin() + static_cast<long>(skip) + 1, data.end());
-        }
-        if (frame.goodCheck)
-            frame.meaning = Meaning(frame.toHost, frame.code, frame.payload);
-        else
-            frame.meaning = "bad check byte";
+        if (!frame.goodCheck) frame.meaning = "bad check byte";
         frames.push_back(frame);
         // A frame with a bad check byte may be a false start: look again after its start bytes.
         pending_.erase(pending_.begin(),
@@ -68,6 +58,23 @@ std::vector<HeardFrame> FrameReader::Add(const std::vector<uint8_t>& bytes) {
                            static_cast<long>(frame.goodCheck ? kHeaderSize + length + 1 : 2));
     }
     return frames;
+}
+
+HeardFrame ReadFrameData(int destination, int source, bool toHost,
+                         const std::vector<uint8_t>& data) {
+    HeardFrame frame;
+    frame.destination = destination;
+    frame.source = source;
+    frame.toHost = toHost;
+    // A downlink frame carries the key before its code.
+    size_t skip = !toHost && data.size() > kKeySize ? kKeySize : 0;
+    frame.key.assign(data.begin(), data.begin() + static_cast<long>(skip));
+    if (data.size() > skip) {
+        frame.code = data[skip];
+        frame.payload.assign(data.begin() + static_cast<long>(skip) + 1, data.end());
+    }
+    frame.meaning = Meaning(toHost, frame.code, frame.payload);
+    return frame;
 }
 
 std::string Meaning(bool uplink, int code, const std::vector<uint8_t>& payload) {

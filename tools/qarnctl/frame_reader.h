@@ -14,9 +14,15 @@ struct HeardFrame {
     int source = 0;
     bool goodCheck = true;
     int code = -1;                // -1: no data
-    std::vector<uint8_t> payload; // after the code (and, downlink, after the key)
+    std::vector<uint8_t> key;     // downlink: the 8 key bytes before the code
+    std::vector<uint8_t> payload; // after the code
     std::string meaning;
 };
+
+// A frame from its data (what follows the length field): a downlink frame's key, its code
+// and payload, and their meaning.
+HeardFrame ReadFrameData(int destination, int source, bool toHost,
+                         const std::vector<uint8_t>& data);
 
 class FrameReader {
   public:

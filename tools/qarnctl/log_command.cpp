@@ -47,14 +47,30 @@ const EventKind kKinds[] = {
     {9, "Cmd Result", "command ended"}, // its result field holds "Result N"
 };
 
-// A text field up to its first zero byte, without line breaks.
+// A text field up to its first zero byte, without line breaks and surrounding spaces.
 std::string Text(const std::string& record, FieldSpan span) {
     std::string field = record.substr(span.offset, span.size);
     field = field.substr(0, field.find('\0'));
     std::string clean;
     for (char c : field)
         if (c != '\r' && c != '\n') clean += c;
-    return clean;
+    size_t first = clean.find_first_not_of(' ');
+    if (first == std::string::npos) return "";
+    return clean.substr(first, clean.find_last_not_of(' ') - first + 1);
+}
+
+// "2026.12.09  16:46:35.530", as the log writes its local time, in ISO 8601:
+// "2026-12-09T16:46:35.530"; a time stamp of another form as it stands.
+std::string IsoTime(const std::string& stamp) {
+    int year, month, day, hour, minute, second, milliseconds;
+    char end;
+    if (std::sscanf(stamp.c_str(), "%d.%d.%d %d:%d:%d.%d%c", &year, &month, &day, &hour, &minute,
+                    &second, &milliseconds, &end) != 7)
+        return stamp;
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", year, month, day, hour,
+                  minute, second, milliseconds);
+    return text;
 }
 
 const EventKind* KindOf(const std::string& record) {
@@ -84,19 +100,23 @@ int ShowLog(Context& context, const std::string& path) {
         const EventKind* kind = KindOf(record);
         std::string event = Text(record, kEvent);
         std::string result = Text(record, kResult);
-        int code = 0;
-        if (kind && kind->kind == 9 && std::sscanf(result.c_str(), "Result %d", &code) == 1)
-            result += std::string(" (") + qarn_result_text(code) + ")";
-        nlohmann::json entry = {{"time", Text(record, kTime)},
+        std::string time = Text(record, kTime);
+        nlohmann::json entry = {{"time", IsoTime(time)},
                                 {"kind", kind ? kind->kind : -1},
                                 {"kind_name", kind ? kind->name : "unknown"},
                                 {"event", event},
                                 {"command", Text(record, kName)},
                                 {"terminal", Text(record, kTerminal)},
                                 {"result", result}};
+        int code = 0;
+        if (kind && kind->kind == 9 && std::sscanf(result.c_str(), "Result %d", &code) == 1) {
+            result += std::string(" (") + qarn_result_text(code) + ")";
+            entry["result_code"] = code;
+            entry["result_name"] = qarn_result_text(code);
+        }
         records.push_back(entry);
-        report.rows.push_back({entry["time"], entry["kind_name"], entry["command"],
-                               entry["terminal"], entry["result"]});
+        report.rows.push_back(
+            {time, entry["kind_name"], entry["command"], entry["terminal"], result});
     }
     report.json["records"] = records;
     report.json["trailing_bytes"] = trailing;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 #include "arguments.h"
 #include "command_names.h"
@@ -76,55 +77,102 @@ struct MonitorOptions {
     double seconds = 0; // 0: until interrupted
     long frames = 0;    // 0: no limit
     std::vector<std::string> send;
+    std::vector<std::string> sendCommand; // CODE [HEX]
+    std::string terminal;
     int interval = 300;
 };
 
-std::string Now() {
-    auto now = std::chrono::system_clock::now();
-    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+using Clock = std::chrono::system_clock;
+
+// HH:MM:SS.mmm for the table; ISO 8601 with the local offset for JSON.
+std::string ClockText(Clock::time_point at, bool iso) {
+    std::time_t seconds = Clock::to_time_t(at);
     std::tm local = *std::localtime(&seconds);
-    auto milliseconds =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
-                  local.tm_sec, static_cast<int>(milliseconds));
+    int milliseconds = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() %
+        1000);
+    char text[48];
+    if (!iso) {
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                      local.tm_sec, milliseconds);
+        return text;
+    }
+    // The offset from UTC: the same moment's UTC fields read back as local time fall short of
+    // it by the offset.
+    std::tm utc = *std::gmtime(&seconds);
+    utc.tm_isdst = local.tm_isdst;
+    int offset = static_cast<int>(std::difftime(seconds, std::mktime(&utc))) / 60;
+    int absolute = (offset < 0 ? -offset : offset) % (24 * 60);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
+                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                  local.tm_min, local.tm_sec, milliseconds, offset < 0 ? '-' : '+', absolute / 60,
+                  absolute % 60);
     return text;
 }
 
-// One monitor line: time, direction, addresses, code and its name, payload, meaning.
+// The key bytes the library sends for a key text: the text masked with the first 8 bytes of
+// the build's key table, a text shorter than 8 characters read as ending in zeros.
+std::vector<uint8_t> KeyBytes(const std::string& keyText) {
+    std::vector<uint8_t> table;
+    ParseHex(QARN_KEY_TABLE_TEXT, table);
+    std::vector<uint8_t> key;
+    for (size_t i = 0; i < 8 && i < table.size(); ++i)
+        key.push_back(static_cast<uint8_t>(table[i] ^ (i < keyText.size() ? keyText[i] : 0)));
+    return key;
+}
+
+// The key text behind key bytes, read back through the same mask; empty when the bytes come
+// from no printable text.
+std::string KeyText(const std::vector<uint8_t>& keyBytes) {
+    std::vector<uint8_t> mask = KeyBytes("");
+    std::string text;
+    bool ended = false;
+    for (size_t i = 0; i < keyBytes.size() && i < mask.size(); ++i) {
+        uint8_t c = keyBytes[i] ^ mask[i];
+        if (c == 0) {
+            ended = true;
+        } else if (ended || c < 0x20 || c > 0x7E) {
+            return "";
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
+// The monitor's lines: time, direction, addresses, key, code and its name, payload, meaning.
+// A frame sent to terminals waits to be shown until its reply is heard or the wait is over, so
+// that its line can tell whether a reply came.
 class MonitorView {
   public:
-    explicit MonitorView(Context& context) : context_(context) {}
+    MonitorView(Context& context, int waitMilliseconds)
+        : context_(context), wait_(std::chrono::milliseconds(waitMilliseconds)) {}
 
-    void Show(const char* direction, int destination, int source, int code,
-              const std::vector<uint8_t>& payload, const std::string& meaning) {
-        std::string time = Now();
-        const char* name = code >= 0 ? CommandName(code) : nullptr;
-        std::string hex = Hex(payload.data(), payload.size());
-        char codeText[16] = "-";
-        if (code >= 0) std::snprintf(codeText, sizeof codeText, "0x%02X", code);
-        if (context_.json) {
-            frames_.push_back({{"time", time},
-                               {"direction", direction},
-                               {"destination", destination},
-                               {"source", source},
-                               {"code", code},
-                               {"name", name ? name : ""},
-                               {"payload", Hex(payload.data(), payload.size(), "")},
-                               {"meaning", meaning}});
+    void Show(const char* direction, const HeardFrame& frame) {
+        Clock::time_point now = Clock::now();
+        if (awaiting_ && Answers(frame)) Release(Reply::Came);
+        Flush(now);
+        Entry entry{now, direction, frame};
+        if (frame.toHost) {
+            Print(entry, Reply::NotAsked);
             return;
         }
-        context_.out << time << "  " << direction << "  " << Address(source) << " -> "
-                     << Address(destination) << "  " << codeText << " " << (name ? name : "?")
-                     << "  [" << hex << "]" << (meaning.empty() ? "" : "  " + meaning) << "\n"
-                     << std::flush;
+        if (awaiting_) Release(Reply::None); // the next frame went out first
+        awaiting_.reset(new Entry(entry));
+    }
+
+    // Shows the frame waiting for its reply once the wait is over, or at once when `ending`.
+    void Flush(Clock::time_point now, bool ending = false) {
+        if (!awaiting_) return;
+        bool over = now - awaiting_->time >= wait_;
+        if (over || ending) Release(over ? Reply::None : Reply::Unknown);
     }
 
     size_t Count() const { return count_; }
     void Counted() { ++count_; }
 
     void Finish() {
+        Flush(Clock::now(), true);
         if (!context_.json) return;
         nlohmann::json document = {{"command", context_.commandName}, {"frames", frames_}};
         context_.out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
@@ -132,27 +180,121 @@ class MonitorView {
     }
 
   private:
+    struct Entry {
+        Clock::time_point time;
+        std::string direction;
+        HeardFrame frame;
+    };
+    // Unknown: the monitor ended before the wait did.
+    enum class Reply { NotAsked, Came, None, Unknown };
+
+    // The reply to the waiting frame: from its terminal (any terminal for a broadcast) to the
+    // host that sent it.
+    bool Answers(const HeardFrame& reply) const {
+        const HeardFrame& sent = awaiting_->frame;
+        return reply.toHost && reply.destination == sent.source &&
+               (sent.destination == 0xAAAA || reply.source == sent.destination);
+    }
+
+    void Release(Reply reply) {
+        std::unique_ptr<Entry> entry = std::move(awaiting_);
+        Print(*entry, reply);
+    }
+
+    void Print(const Entry& entry, Reply reply) {
+        const HeardFrame& frame = entry.frame;
+        int code = frame.code;
+        const char* name = code >= 0 ? CommandName(code) : nullptr;
+        if (context_.json) {
+            nlohmann::json line = {{"time", ClockText(entry.time, true)},
+                                   {"direction", entry.direction},
+                                   {"destination", frame.destination},
+                                   {"source", frame.source},
+                                   {"code", code},
+                                   {"name", name ? name : ""},
+                                   {"payload", Hex(frame.payload.data(), frame.payload.size(), "")},
+                                   {"meaning", frame.meaning}};
+            if (reply != Reply::NotAsked) {
+                line["key"] = Hex(frame.key.data(), frame.key.size(), "");
+                line["key_text"] = KeyText(frame.key);
+                line["replied"] = reply == Reply::Unknown ? nlohmann::json()
+                                                          : nlohmann::json(reply == Reply::Came);
+            }
+            frames_.push_back(line);
+            return;
+        }
+        char codeText[16] = "-";
+        if (code >= 0) std::snprintf(codeText, sizeof codeText, "0x%02X", code);
+        std::string direction = entry.direction;
+        direction.resize(4, ' ');
+        context_.out << ClockText(entry.time, false) << "  " << direction << "  "
+                     << Address(frame.source) << " -> " << Address(frame.destination) << "  ";
+        if (reply != Reply::NotAsked) {
+            std::string keyText = KeyText(frame.key);
+            context_.out << "key " << Hex(frame.key.data(), frame.key.size(), "")
+                         << (keyText.empty() ? "" : " (\"" + keyText + "\")") << "  ";
+        }
+        context_.out << codeText << " " << (name ? name : "?") << "  ["
+                     << Hex(frame.payload.data(), frame.payload.size()) << "]"
+                     << (frame.meaning.empty() ? "" : "  " + frame.meaning);
+        if (reply == Reply::None) context_.out << "  -- no reply within " << wait_.count() << " ms";
+        context_.out << "\n" << std::flush;
+    }
+
     Context& context_;
+    std::chrono::milliseconds wait_;
+    std::unique_ptr<Entry> awaiting_;
     nlohmann::json frames_ = nlohmann::json::array();
     size_t count_ = 0;
 };
 
+// The body of the frame SendCommandFrame builds, for the monitor's own line.
+std::vector<uint8_t> CommandFrameBody(const LineOptions& line, int terminal, int code,
+                                      const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> body = {
+        static_cast<uint8_t>(terminal >> 8), static_cast<uint8_t>(terminal),
+        static_cast<uint8_t>(line.host >> 8), static_cast<uint8_t>(line.host)};
+    std::vector<uint8_t> key = KeyBytes(line.key);
+    body.insert(body.end(), key.begin(), key.end());
+    body.push_back(static_cast<uint8_t>(code));
+    body.insert(body.end(), payload.begin(), payload.end());
+    return body;
+}
+
 int Monitor(Context& context, const MonitorOptions& options) {
+    long long code = -1;
+    std::vector<uint8_t> payload;
+    if (!options.sendCommand.empty()) {
+        if (options.terminal.empty()) {
+            context.err << "qarnctl: --send-command needs --terminal\n";
+            return kExitUsage;
+        }
+        std::string error = ParseNumber(options.sendCommand[0], 0, 255, code);
+        if (error.empty() && options.sendCommand.size() > 1)
+            error = ParseHex(options.sendCommand[1], payload);
+        if (!error.empty()) {
+            context.err << "qarnctl: --send-command: " << error << "\n";
+            return kExitUsage;
+        }
+        // The internal codes are admitted only while the internal commands are on.
+        context.line.internalCommands = true;
+    }
     if (!context.OpenLine()) return kExitFailure;
     Session& line = context.Line();
     int device = line.Device();
-    MonitorView view(context);
+    MonitorView view(context, context.line.waitMilliseconds);
     FrameReader reader(line.Host());
     std::vector<char> text(kStreamTextSize);
+    bool sent = false;
     line.onNotification = [&](int message) {
+        if (message == WM_HDLC_SENT) sent = true;
         text[0] = '\0';
         if (message != WM_HDLC_STREAM || !RecvStream(device, text.data())) return;
         ClearRecvStr(device);
         std::vector<uint8_t> bytes;
         ParseHex(text.data(), bytes);
         for (const HeardFrame& frame : reader.Add(bytes)) {
-            view.Show(frame.toHost ? "up  " : "down", frame.destination, frame.source, frame.code,
-                      frame.payload, frame.meaning);
+            view.Show(frame.toHost ? "up" : "down", frame);
             view.Counted();
         }
     };
@@ -169,18 +311,39 @@ int Monitor(Context& context, const MonitorOptions& options) {
         double until = elapsed() + seconds;
         while (!InterruptRequested() && elapsed() < until &&
                (options.frames == 0 || view.Count() < static_cast<size_t>(options.frames)) &&
-               (options.seconds == 0 || elapsed() < options.seconds))
+               (options.seconds == 0 || elapsed() < options.seconds)) {
             PumpFor(20);
+            view.Flush(Clock::now());
+        }
+    };
+    auto showSent = [&](const std::vector<uint8_t>& body) {
+        std::vector<uint8_t> data(body.size() > 4 ? body.begin() + 4 : body.end(), body.end());
+        view.Show("out", ReadFrameData(body.size() >= 2 ? body[0] << 8 | body[1] : 0,
+                                       body.size() >= 4 ? body[2] << 8 | body[3] : 0, false, data));
     };
     for (const std::string& hex : options.send) {
         std::vector<uint8_t> body;
         ParseHex(hex, body);
         SendFrame(device, hex.c_str());
-        int code = body.size() > 12 ? body[12] : -1;
-        std::vector<uint8_t> payload(body.size() > 13 ? body.begin() + 13 : body.end(), body.end());
-        view.Show("out ", body.size() >= 2 ? body[0] << 8 | body[1] : 0,
-                  body.size() >= 4 ? body[2] << 8 | body[3] : 0, code, payload, "");
+        showSent(body);
         pumpFor(options.interval / 1000.0);
+    }
+    if (code >= 0) {
+        int terminal = TerminalOf(options.terminal);
+        // Shown first: the reply may arrive while this waits for the frame to leave.
+        showSent(CommandFrameBody(context.line, terminal, static_cast<int>(code), payload));
+        sent = false;
+        SendCommandFrame(device, terminal, static_cast<int>(code),
+                         Hex(payload.data(), payload.size(), "").c_str());
+        // The library sends nothing for a code it does not admit.
+        for (int i = 0; i < 50 && !sent; ++i)
+            PumpFor(20);
+        if (!sent) {
+            line.onNotification = nullptr;
+            context.err << "qarnctl: CODE: the library does not admit code "
+                        << options.sendCommand[0] << "; nothing was sent\n";
+            return kExitUsage;
+        }
     }
     pumpFor(options.seconds > 0 ? options.seconds : 1e12);
     line.onNotification = nullptr;
@@ -223,6 +386,14 @@ void AddMonitorCommands(CLI::App& app, Action& chosen) {
                      "send this frame body first (hex: destination, source, key, code, payload); "
                      "may be repeated")
         ->check(HexValidator());
+    monitorCommand
+        ->add_option("--send-command", monitor->sendCommand,
+                     "then send command CODE (0 to 255, 0x.. hex) with the payload HEX to "
+                     "--terminal, built with the host address and key (--host, --key)")
+        ->expected(1, 2);
+    monitorCommand
+        ->add_option("--terminal", monitor->terminal, "the terminal --send-command sends to")
+        ->check(AddressValidator());
     monitorCommand
         ->add_option("--interval", monitor->interval,
                      "milliseconds between the frames sent (default 300)")

@@ -145,6 +145,11 @@ void RemoteSimulator::SetKeyTable(const std::array<uint8_t, 24>& table) {
     Call("key-table " + Hex(std::vector<uint8_t>(table.begin(), table.end())));
 }
 
+bool RemoteSimulator::SetCommKey(uint16_t address, const std::string& keyText) {
+    return Call("key " + std::to_string(address) + " " +
+                Hex(std::vector<uint8_t>(keyText.begin(), keyText.end())));
+}
+
 std::vector<std::vector<uint8_t>> RemoteSimulator::ReceivedFrames() {
     std::vector<std::vector<uint8_t>> frames;
     std::vector<std::string> results;

@@ -36,6 +36,7 @@ class RemoteSimulator {
     void SetFaults(const dmsim::Faults& faults);
     dmsim::Faults GetFaults();
     void SetKeyTable(const std::array<uint8_t, 24>& table);
+    bool SetCommKey(uint16_t address, const std::string& keyText);
 
     std::vector<std::vector<uint8_t>> ReceivedFrames();
     std::vector<uint8_t> ReceivedBytes();
