@@ -10,20 +10,22 @@
 
 namespace {
 
+// The columns of qarnctl's records --csv.
 const char kHeader[] =
-    "terminal,form,identifier,code,time,value24,value32,value16,value8,flag_a,flag_b\n";
+    "terminal,number,form,identifier,code,time,value24,value32,value16,value8,flag_a,flag_b\n";
 
 // Terminals report their stamps unchecked, so the time is written from its fields.
 std::string Row(const qarn::Record& r) {
     char line[256];
-    std::snprintf(
-        line, sizeof line, "%d,%s,%s,%s,%04d-%02d-%02dT%02d:%02d:%02d,%s,%s,%s,%s,%d,%d\n",
-        r.terminal, r.long_form ? "long" : "short",
-        r.long_form ? "" : std::to_string(r.identifier).c_str(), r.code.c_str(), r.year, r.month,
-        r.day, r.hour, r.minute, r.second, r.long_form ? std::to_string(r.value24).c_str() : "",
-        r.long_form ? std::to_string(r.value32).c_str() : "",
-        r.long_form ? std::to_string(r.value16).c_str() : "",
-        r.long_form ? std::to_string(r.value8).c_str() : "", r.flag_a, r.flag_b);
+    std::snprintf(line, sizeof line,
+                  "%d,%s,%s,%s,%s,%04d-%02d-%02dT%02d:%02d:%02d,%s,%s,%s,%s,%d,%d\n", r.terminal,
+                  r.number ? std::to_string(*r.number).c_str() : "", r.long_form ? "long" : "short",
+                  r.long_form ? "" : std::to_string(static_cast<uint32_t>(r.identifier)).c_str(),
+                  r.code.c_str(), r.year, r.month, r.day, r.hour, r.minute, r.second,
+                  r.long_form ? std::to_string(r.value24).c_str() : "",
+                  r.long_form ? std::to_string(r.value32).c_str() : "",
+                  r.long_form ? std::to_string(r.value16).c_str() : "",
+                  r.long_form ? std::to_string(r.value8).c_str() : "", r.flag_a, r.flag_b);
     return line;
 }
 

@@ -10,16 +10,17 @@ import sys
 
 import qarn
 
-COLUMNS = ["terminal", "form", "identifier", "code", "time", "value24", "value32", "value16",
-           "value8", "flag_a", "flag_b"]
+# The columns of qarnctl's records --csv.
+COLUMNS = ["terminal", "number", "form", "identifier", "code", "time", "value24", "value32",
+           "value16", "value8", "flag_a", "flag_b"]
 
 
 def row(record: "qarn.Record | qarn.LongRecord") -> dict:
     # Terminals report their stamps unchecked, so the time is written from its fields.
     time = "%04d-%02d-%02dT%02d:%02d:%02d" % (record.year, record.month, record.day,
                                               record.hour, record.minute, record.second)
-    values = {"terminal": record.terminal, "time": time, "flag_a": record.flag_a,
-              "flag_b": record.flag_b}
+    values = {"terminal": record.terminal, "number": record.number, "time": time,
+              "flag_a": record.flag_a, "flag_b": record.flag_b}
     if isinstance(record, qarn.LongRecord):
         values.update(form="long", code=record.code, value24=record.value24,
                       value32=record.value32, value16=record.value16, value8=record.value8)

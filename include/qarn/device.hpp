@@ -32,8 +32,9 @@ using Progress = std::function<void(int done, int total)>;
 class Device {
   public:
     static constexpr int kDefaultHost = 0x0001;
-    static constexpr int kDefaultWaitTime = 500; // milliseconds
-    static constexpr int kRecordsPerRequest = 32;
+    static constexpr int kDefaultWaitTime = 500;       // milliseconds
+    static constexpr int kRecordsPerRequest = 32;      // the records() batch by default
+    static constexpr int kMostRecordsPerRequest = 255; // a request counts its records in a byte
 
     // Opens a device object on a notification window of its own, or on the given window, which
     // must outlive it. Throws qarn::Error (Failure::open); open() returns it instead.
@@ -219,18 +220,21 @@ class Device {
         if (count < 0 || count > 255) return Bad("the record count", count);
         return Records(terminal, 0x06, Block(QarnValue{count}));
     }
-    // Every record of the range, asked for kRecordsPerRequest at a time, until the range ends or
-    // the terminal has no more. With no range: all records (record_range()).
-    Result<std::vector<Record>> records(int terminal, const RecordRange& range) {
-        return Collect(terminal, 0x10, range);
+    // Every record of the range, each with its number, asked for batch (1 to 255) at a time,
+    // until the range ends or the terminal has no more. With no range: all records
+    // (record_range()).
+    Result<std::vector<Record>> records(int terminal, const RecordRange& range,
+                                        int batch = kRecordsPerRequest) {
+        return Collect(terminal, 0x10, range, batch);
     }
-    Result<std::vector<Record>> records(int terminal) {
+    Result<std::vector<Record>> records(int terminal, int batch = kRecordsPerRequest) {
         auto range = record_range(terminal);
         if (!range) return range.error();
-        return records(terminal, *range);
+        return records(terminal, *range, batch);
     }
-    Result<std::vector<Record>> backup_records(int terminal, const RecordRange& range) {
-        return Collect(terminal, 0x36, range);
+    Result<std::vector<Record>> backup_records(int terminal, const RecordRange& range,
+                                               int batch = kRecordsPerRequest) {
+        return Collect(terminal, 0x36, range, batch);
     }
     // Where the records begin and how many there are: all, or those of a date range.
     Result<RecordRange> record_range(int terminal) {
@@ -514,18 +518,22 @@ class Device {
         return Decode(*command);
     }
 
-    Result<std::vector<Record>> Collect(int terminal, int code, const RecordRange& range) {
+    // A reply holds the records asked for from its first number on, in order.
+    Result<std::vector<Record>> Collect(int terminal, int code, const RecordRange& range,
+                                        int batch) {
         if (range.first < 0 || range.count < 0 || range.first > 0xFFFF)
             return Bad("the record range start", range.first);
+        if (batch < 1 || batch > kMostRecordsPerRequest) return Bad("the record batch", batch);
         std::vector<Record> all;
         int next = range.first, left = range.count;
         while (left > 0 && next <= 0xFFFF) {
-            int count = std::min(left, kRecordsPerRequest);
+            int count = std::min(left, batch);
             auto chunk = Records(terminal, code, Block(QarnRecordRequest{next, count}));
             if (!chunk) return chunk.error();
             if (chunk->empty()) break;
+            for (Record& record : *chunk)
+                record.number = next++;
             all.insert(all.end(), chunk->begin(), chunk->end());
-            next += static_cast<int>(chunk->size());
             left -= static_cast<int>(chunk->size());
         }
         return all;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,9 @@ enum class ListKind : uint8_t { white = QARN_LIST_WHITE, black = QARN_LIST_BLACK
 // those that keep long records the code and the four values; the other fields stay 0 or empty.
 struct Record {
     bool long_form = false;
+    // The record's number on its terminal, as records() and backup_records() asked for it; none
+    // for realtime(), whose records come without one.
+    std::optional<int32_t> number;
     int32_t identifier = 0;
     std::string code; // 7 characters, right-aligned
     int32_t value24 = 0;

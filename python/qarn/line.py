@@ -30,7 +30,8 @@ LIST_WHITE, LIST_BLACK = 0xBB, 0xAA
 # The most numbers a list holds: white list blocks 0 to 195, black list blocks 196 to 65535.
 LIST_WHITE_CAPACITY, LIST_BLACK_CAPACITY = 196 * 64, (65536 - 196) * 64
 _MOST_FILE_BYTES = 1 + 5 * LIST_BLACK_CAPACITY  # no download file is longer than a full black list
-RECORDS_PER_REQUEST = 32
+RECORDS_PER_REQUEST = 32  # the records() batch by default
+MOST_RECORDS_PER_REQUEST = 255  # a request counts its records in a byte
 RECORDS_LONG = 2  # GetRecordForm
 
 Progress = Callable[[int, int], None]
@@ -495,24 +496,34 @@ class Line:
         _, data, form = self._run(terminal, code, params, (DATA_READY, NO_RECORDS))
         return _records(data, form)
 
-    def records(self, terminal: int, range: Optional[RecordRange] = None) -> list[AnyRecord]:
-        """Every record of the range (all records, by record_range(), without one), asked
-        for RECORDS_PER_REQUEST at a time until the range ends or the terminal has no more."""
-        return self._collect(terminal, 0x10, range or self.record_range(terminal))
+    def records(self, terminal: int, range: Optional[RecordRange] = None,
+                batch: int = RECORDS_PER_REQUEST) -> list[AnyRecord]:
+        """Every record of the range (all records, by record_range(), without one), each with
+        its number, asked for batch (1 to 255) at a time until the range ends or the terminal
+        has no more."""
+        return self._collect(terminal, 0x10, range or self.record_range(terminal), batch)
 
-    def backup_records(self, terminal: int, range: RecordRange) -> list[AnyRecord]:
-        return self._collect(terminal, 0x36, range)
+    def backup_records(self, terminal: int, range: RecordRange,
+                       batch: int = RECORDS_PER_REQUEST) -> list[AnyRecord]:
+        """The backup records of the range, as records() collects them."""
+        return self._collect(terminal, 0x36, range, batch)
 
-    def _collect(self, terminal: int, code: int, range: RecordRange) -> list[AnyRecord]:
+    def _collect(self, terminal: int, code: int, range: RecordRange,
+                 batch: int) -> list[AnyRecord]:
         if range.first < 0 or range.count < 0 or range.first > 0xFFFF:
             raise ValueError(f"record range {range} is out of range")
+        if not 1 <= batch <= MOST_RECORDS_PER_REQUEST:
+            raise ValueError(f"the record batch must be 1 to {MOST_RECORDS_PER_REQUEST}")
         found: list[AnyRecord] = []
         first, left = range.first, range.count
         while left > 0 and first <= 0xFFFF:
-            request = layouts.QarnRecordRequest(first, min(left, RECORDS_PER_REQUEST))
+            request = layouts.QarnRecordRequest(first, min(left, batch))
             chunk = self._records(terminal, code, bytes(request))
             if not chunk:
                 break
+            # A reply holds the records asked for from its first number on, in order.
+            for number, record in enumerate(chunk, first):
+                record.number = number
             found += chunk
             first += len(chunk)
             left -= len(chunk)

@@ -43,6 +43,9 @@ class Stamped(_Timed):
     flag_b: int = 0
     terminal: int = 0
     time: Optional[dt.datetime] = field(default=None, init=False)
+    #: The record's number on its terminal, as records() and backup_records() asked for it;
+    #: None for realtime(), whose records come without one.
+    number: Optional[int] = None
 
 
 @dataclass
@@ -239,8 +242,10 @@ def from_layout(kind: type[Value], entry: layouts.Layout, codec: str = "gb2312")
     (the 0x00 bytes the card keeps for spaces read as spaces, trailing spaces dropped, what does
     not decode as U+FFFD), its raw bytes in name_bytes."""
     values = {}
+    held = dict(type(entry)._fields_)
     for f in fields(kind):  # type: ignore[arg-type]
-        if not f.init:
+        # What the entry does not hold (a record's number) keeps its default.
+        if not f.init or f.name not in held:
             continue
         if _is_text(type(entry), f.name):
             raw = entry.raw(f.name)

@@ -176,7 +176,7 @@ TEST_F(Qarnctl, ClockStatusPropertiesAndCountersMatchTheTerminals) {
     EXPECT_NE(silent.err.find("time-out"), std::string::npos) << silent.err;
 }
 
-TEST_F(Qarnctl, RecordsAreCollectedInOrderIntoJsonAndCsv) {
+TEST_F(Qarnctl, RecordsAreCollectedInOrderIntoJson) {
     simulator.UpdateTerminal(2, [](dmsim::Terminal& t) {
         for (int i = 0; i < 40; ++i) {
             dmsim::Record record;
@@ -189,8 +189,7 @@ TEST_F(Qarnctl, RecordsAreCollectedInOrderIntoJsonAndCsv) {
             t.records.push_back(record);
         }
     });
-    std::string csv = (directory / "records.csv").string();
-    Outcome all = Run({"records", "2", "--csv", csv, "--batch", "7"});
+    Outcome all = Run({"records", "2", "--batch", "7"});
     ASSERT_EQ(all.status, 0) << all.err;
     ASSERT_EQ(all.json["records"].size(), 40u);
     for (int i = 0; i < 40; ++i) {
@@ -201,12 +200,6 @@ TEST_F(Qarnctl, RecordsAreCollectedInOrderIntoJsonAndCsv) {
         EXPECT_EQ(record["flag_a"], i % 2);
         EXPECT_EQ(record["terminal"], 2);
     }
-    std::ifstream lines(csv);
-    std::string header, first;
-    std::getline(lines, header);
-    std::getline(lines, first);
-    EXPECT_EQ(header, "number,identifier,time,flag_a,flag_b,terminal");
-    EXPECT_EQ(first, "0,5000,2024-01-01T00:00:00,0,0,2");
 
     Outcome range = Run({"records", "2", "--from", "2024-02-01", "--to", "2024-02-05"});
     ASSERT_EQ(range.status, 0) << range.err;
@@ -227,6 +220,92 @@ TEST_F(Qarnctl, RecordsAreCollectedInOrderIntoJsonAndCsv) {
     EXPECT_EQ(longForm.json["records"][8]["time"], "2005-01-01T00:00:00");
     EXPECT_EQ(longForm.json["records"][1]["code"], "AB12345");
     EXPECT_EQ(longForm.json["records"][1]["value24"], -42);
+}
+
+TEST_F(Qarnctl, WholeLineReadsGiveAPartPerTerminalAndOneCsv) {
+    auto seed = [](size_t count) {
+        return [count](dmsim::Terminal& t) {
+            t.longRecords = count == 3;
+            for (size_t i = 0; i < count; ++i) {
+                dmsim::Record r;
+                r.identifier = 4000000000u + static_cast<uint32_t>(i);
+                r.code = "X" + std::to_string(100000 + i);
+                r.value24 = -static_cast<int32_t>(i);
+                r.value32 = 70000 + static_cast<int32_t>(i);
+                r.value16 = 300 + static_cast<int>(i);
+                r.value8 = static_cast<int>(i);
+                r.year = 2024;
+                r.day = 2 + static_cast<int>(i);
+                r.minute = 10 * static_cast<int>(i);
+                r.flagA = i % 2 == 1;
+                r.flagB = i == 2;
+                t.records.push_back(r);
+            }
+        };
+    };
+    simulator.UpdateTerminal(2, seed(5));
+    simulator.UpdateTerminal(3, seed(3));
+    std::string csv = (directory / "line.csv").string();
+    simulator.ClearReceived();
+    Outcome records = Run({"records", "--all", "--csv", csv, "--batch", "2"});
+    ASSERT_EQ(records.status, 0) << records.err;
+    // The search, then per terminal its range and the records two at a time.
+    EXPECT_EQ(simulator.ReceivedFrames().size(), 1u + (1 + 3) + (1 + 2));
+    ASSERT_TRUE(records.json.is_array()) << records.out;
+    ASSERT_EQ(records.json.size(), 2u);
+    std::ifstream lines(csv);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "terminal,number,form,identifier,code,time,value24,value32,value16,value8,"
+                    "flag_a,flag_b");
+    for (size_t part = 0; part < 2; ++part) {
+        const nlohmann::json& read = records.json[part];
+        dmsim::Terminal state = State(static_cast<uint16_t>(2 + part));
+        EXPECT_EQ(read["terminal"], 2 + part);
+        EXPECT_EQ(read["result"], 13);
+        EXPECT_EQ(read["result_name"], "data ready");
+        EXPECT_EQ(read["form"], part == 0 ? "short" : "long");
+        ASSERT_EQ(read["records"].size(), state.records.size());
+        for (size_t i = 0; i < state.records.size(); ++i) {
+            const dmsim::Record& r = state.records[i];
+            EXPECT_EQ(read["records"][i]["number"], i);
+            std::string time =
+                qarnctl::IsoDateTime(r.year, r.month, r.day, r.hour, r.minute, r.second);
+            std::string row =
+                part == 0 ? "2," + std::to_string(i) + ",short," + std::to_string(r.identifier) +
+                                ",," + time + ",,,,"
+                          : "3," + std::to_string(i) + ",long,," + r.code + "," + time + "," +
+                                std::to_string(r.value24) + "," + std::to_string(r.value32) + "," +
+                                std::to_string(r.value16) + "," + std::to_string(r.value8);
+            row += "," + std::to_string(r.flagA) + "," + std::to_string(r.flagB);
+            ASSERT_TRUE(std::getline(lines, line));
+            EXPECT_EQ(line, row);
+        }
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << line;
+
+    // A terminal that does not answer is reported in its place; the others are read.
+    Outcome status = Run({"status", "--terminals", "3,9,2"});
+    EXPECT_EQ(status.status, 1);
+    ASSERT_EQ(status.json.size(), 3u) << status.out;
+    EXPECT_EQ(status.json[1]["terminal"], 9);
+    EXPECT_EQ(status.json[1]["result"], 5);
+    EXPECT_FALSE(status.json[1].contains("status"));
+    EXPECT_NE(status.err.find("terminal 0x0009: result 5 (time-out)"), std::string::npos)
+        << status.err;
+    for (size_t part : {0, 2}) {
+        dmsim::Clock clock = State(part == 0 ? 3 : 2).clock;
+        EXPECT_EQ(status.json[part]["result"], 13);
+        EXPECT_EQ(status.json[part]["status"]["year"], clock.year);
+        EXPECT_EQ(status.json[part]["status"]["weekday"], clock.weekday);
+    }
+    Outcome property = Run({"property", "--all"});
+    ASSERT_EQ(property.status, 0) << property.err;
+    ASSERT_EQ(property.json.size(), 2u);
+    EXPECT_EQ(property.json[1]["property"]["byte19"], State(3).property[19]);
+    Outcome clocks = Run({"clock", "show", "--terminals", "2"});
+    ASSERT_EQ(clocks.json.size(), 1u);
+    EXPECT_EQ(clocks.json[0]["status"]["year"], State(2).clock.year);
 }
 
 TEST_F(Qarnctl, DownloadsAndCardsChangeTheTerminal) {
@@ -371,6 +450,11 @@ TEST_F(Qarnctl, BadInputIsAUsageErrorAndSendsNothing) {
         {"title", "2", "八个汉字八个汉字|八个汉字八个汉字|八个汉字八个汉字|八"},
         {"card", "write", "2", "--name", "王小明王小"}, // 10 bytes in GB2312
         {"card", "write", "2", "--name", "Zoë"},        // no form in GB2312
+        {"status"},
+        {"status", "2", "--all"},
+        {"records", "--terminals", "2,x"},
+        {"property", "--all", "--set", "4=1"},
+        {"clock", "show", "2", "--interval", "0"},
     };
 #if !defined(_WIN32)
     // Windows has no named pipe in the file system to stand for a list file that never ends.
@@ -410,6 +494,51 @@ TEST_F(Qarnctl, BadInputIsAUsageErrorAndSendsNothing) {
 }
 
 #if !defined(_WIN32)
+
+// A poller: each round printed as it ends, one JSON line, until Ctrl-C ends it after its round.
+TEST_F(Qarnctl, IntervalRepeatsAReadUntilInterrupted) {
+    std::vector<std::string> words = {QARNCTL_PROGRAM,      "--quiet", "--json",      "--port",
+                                      LineSettings(921600), "status",  "--terminals", "2,3",
+                                      "--interval",         "0.2"};
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    pid_t poller = 0;
+    ASSERT_EQ(posix_spawn(&poller, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string text;
+    char buffer[4096];
+    ssize_t got = 0;
+    while (std::count(text.begin(), text.end(), '\n') < 2 &&
+           (got = read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(got));
+    kill(poller, SIGINT);
+    while ((got = read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(got));
+    close(out[0]);
+    int status = 0;
+    waitpid(poller, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::istringstream lines(text);
+    int rounds = 0;
+    for (std::string line; std::getline(lines, line); ++rounds) {
+        nlohmann::json round = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_EQ(round.size(), 2u) << line;
+        EXPECT_EQ(round[0]["terminal"], 2);
+        EXPECT_EQ(round[1]["result"], 13);
+    }
+    EXPECT_GE(rounds, 2);
+    EXPECT_LE(rounds, 3) << text; // the round under way when interrupted ends
+}
 
 // One program per port: a second qarnctl is told so, and a holder that is killed frees the port.
 // Linux only: the holder is a second process found in the kernel's lock table.

@@ -64,6 +64,7 @@ void ExpectSameRecords(const std::vector<qarn::Record>& got, const dmsim::Termin
     for (size_t i = 0; i < got.size(); ++i) {
         const qarn::Record& r = got[i];
         const dmsim::Record& s = terminal.records[i];
+        EXPECT_EQ(r.number, static_cast<int32_t>(i)) << i;
         EXPECT_EQ(r.long_form, terminal.longRecords) << i;
         if (terminal.longRecords) {
             EXPECT_EQ(r.code, s.code) << i;
@@ -119,9 +120,16 @@ TEST_F(TypedApi, TypedValuesMatchTheTerminals) {
     EXPECT_EQ(range.count, 70);
     ExpectSameRecords(device.records(kTerminal).value(), State());
     ExpectSameRecords(device.records(kLongTerminal).value(), State(kLongTerminal));
-    std::vector<qarn::Record> three = device.records(kTerminal, {67, 10}).value();
+    simulator.ClearReceived();
+    ExpectSameRecords(device.records(kTerminal, 25).value(), State()); // 25, 25 and 20
+    EXPECT_EQ(simulator.ReceivedFrames().size(), 4u);                  // after the range
+    std::vector<qarn::Record> three = device.records(kTerminal, {67, 10}, 2).value();
     ASSERT_EQ(three.size(), 3u);
     EXPECT_EQ(static_cast<uint32_t>(three[0].identifier), State().records[67].identifier);
+    EXPECT_EQ(three[2].number, 69);
+    simulator.UpdateTerminal(
+        kTerminal, [](dmsim::Terminal& t) { t.realtimeRecords = {dmsim::GeneratedRecord(0)}; });
+    EXPECT_EQ(device.realtime(kTerminal).value().at(0).number, std::nullopt); // none it carries
     EXPECT_EQ(device.records(kLongTerminal, {39, 10}).value().size(), 2u);
     EXPECT_TRUE(device.records(kTerminal, {500, 5}).value().empty());
 
@@ -252,6 +260,9 @@ TEST_F(TypedApi, ErrorsCarryTheirResultCodes) {
               qarn::Failure::argument);
     EXPECT_EQ(device.set_comm_key("short").error().failure(), qarn::Failure::argument);
     EXPECT_EQ(device.realtime(kTerminal, 256).error().failure(), qarn::Failure::argument);
+    for (int batch : {0, 256})
+        EXPECT_EQ(device.records(kTerminal, {0, 5}, batch).error().failure(),
+                  qarn::Failure::argument);
     EXPECT_EQ(device.connect(port, {9600, 'X'}).error().failure(), qarn::Failure::argument);
     EXPECT_EQ(device.connect("/dev/null/none").error().failure(), qarn::Failure::port);
     EXPECT_EQ(qarn::LineSettings().text("COM256").value(),

@@ -31,7 +31,8 @@ def test_every_record_of_every_terminal_reaches_the_csv(simulator, tmp_path, pro
         state = simulator.state(address)
         mine = [r for r in rows if int(r["terminal"]) == address]
         assert len(mine) == len(state["records"])
-        for row, expected in zip(mine, state["records"]):
+        for number, (row, expected) in enumerate(zip(mine, state["records"])):
+            assert int(row["number"]) == number
             assert row["time"] == "%04d-%02d-%02dT%02d:%02d:%02d" % tuple(
                 expected[k] for k in ("year", "month", "day", "hour", "minute", "second"))
             if state["long_records"]:

@@ -21,7 +21,8 @@ from conftest import LONG_TERMINAL, TERMINAL, open_descriptors
 
 def same_records(got, state):
     assert len(got) == len(state["records"])
-    for record, expected in zip(got, state["records"]):
+    for number, (record, expected) in enumerate(zip(got, state["records"])):
+        assert record.number == number
         assert isinstance(record, qarn.LongRecord if state["long_records"] else qarn.Record)
         if state["long_records"]:
             for name in ("code", "value24", "value32", "value16", "value8"):
@@ -61,7 +62,8 @@ def test_typed_values_match_the_terminals(simulator, line, tmp_path):
     assert line.record_range(TERMINAL) == qarn.RecordRange(0, 70)
     same_records(line.records(TERMINAL), simulator.state(TERMINAL))
     same_records(line.records(LONG_TERMINAL), simulator.state(LONG_TERMINAL))
-    assert len(line.records(LONG_TERMINAL, qarn.RecordRange(39, 10))) == 2
+    same_records(line.records(TERMINAL, batch=25), simulator.state(TERMINAL))
+    assert [r.number for r in line.records(LONG_TERMINAL, qarn.RecordRange(39, 10), 1)] == [39, 40]
 
     numbers = [4000000000 - 7 * i for i in range(1500)]
     qarn.write_list_file(tmp_path / "white.lst", "white", numbers)
@@ -128,6 +130,7 @@ def test_exceptions_by_result(simulator, line, tmp_path):
                 lambda: line.download_pages(TERMINAL, tmp_path / "none"),
                 lambda: line.set_comm_key("short"),
                 lambda: line.realtime(TERMINAL, 256),
+                lambda: line.records(TERMINAL, qarn.RecordRange(0, 5), batch=0),
                 lambda: line.write_card(TERMINAL, qarn.Card1(password="12345"))):
         with pytest.raises(ValueError):
             bad()

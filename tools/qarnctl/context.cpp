@@ -24,9 +24,13 @@ bool Context::Succeeded(const CommandReply& reply, std::initializer_list<int> su
 
 int Context::Conclude(Report& report, const CommandReply& reply,
                       std::initializer_list<int> success) {
+    return Finish(report, reply, Succeeded(reply, success));
+}
+
+int Context::Finish(Report& report, const CommandReply& reply, bool succeeded) {
     if (!reply.started) return Fail("the library refused the command; nothing was sent");
     report.Print(out, json);
-    if (Succeeded(reply, success)) return kExitSuccess;
+    if (succeeded) return kExitSuccess;
     err << "qarnctl: " << commandName << ": result " << reply.result << " ("
         << qarn_result_text(reply.result) << ")\n";
     return kExitFailure;

@@ -31,11 +31,14 @@ struct Context {
 
     // Opens the line on first use; false (the reason told on err) when it cannot be opened.
     bool OpenLine();
+    bool LineOpen() const { return session_ != nullptr; }
     Session& Line() { return *session_; }
 
     // Prints the report; the exit status is 0 when result is one of the command's successes,
     // else 1 with the result's name on err.
     int Conclude(Report& report, const CommandReply& reply, std::initializer_list<int> success);
+    // The same, where the command has judged its success itself.
+    int Finish(Report& report, const CommandReply& reply, bool succeeded);
     // For commands made of several exchanges: the first failing exchange decides.
     bool Succeeded(const CommandReply& reply, std::initializer_list<int> success) const;
     int Fail(const std::string& message); // message on err, status 1

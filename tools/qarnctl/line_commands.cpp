@@ -8,12 +8,12 @@
 #include "context.h"
 #include "qarn/card_text.hpp"
 #include "qarn_layouts.h"
+#include "whole_line.h"
 
 namespace qarnctl {
 
 namespace {
 
-constexpr int kSearchOnline = 0x04;
 constexpr int kAdjustTime = 0x01;
 constexpr int kSetTimeByHand = 0x0A;
 constexpr int kGetStatus = 0x16;
@@ -55,16 +55,6 @@ nlohmann::json StatusJson(const QarnStatus& status) {
 
 // A search always ends through its time-out (result 5): the terminals that answered are in its
 // list, and finding one is its success.
-std::vector<int> SearchLine(Context& context, CommandReply& reply) {
-    reply = context.Line().Run(0, kSearchOnline);
-    std::vector<int> found;
-    if (reply.data.size() != sizeof(QarnSearchList)) return found;
-    QarnSearchList list = EntryOf<QarnSearchList>(reply);
-    for (int i = 0; i < list.count && i < QARN_SEARCH_CAPACITY; ++i)
-        found.push_back(list.address[i]);
-    return found;
-}
-
 int Search(Context& context) {
     if (!context.OpenLine()) return kExitFailure;
     CommandReply reply;
@@ -152,24 +142,37 @@ int ClockSet(Context& context, const ClockSetOptions& options) {
     return context.Conclude(report, worst, {QARN_RESULT_TRANSMITTED});
 }
 
-int ShowStatus(Context& context, int terminal, bool clockOnly) {
-    if (!context.OpenLine()) return kExitFailure;
-    CommandReply reply = context.Line().Run(terminal, kGetStatus);
-    Report report;
+Reading ReadStatus(Context& context, int terminal, bool clockOnly) {
+    Reading reading;
+    reading.reply = context.Line().Run(terminal, kGetStatus);
+    reading.ok = reading.reply.result == QARN_RESULT_DATA_READY;
+    Report& report = reading.report;
     Begin(report, context, terminal);
-    report.SetResult(reply.result);
-    if (reply.result == QARN_RESULT_DATA_READY) {
-        QarnStatus status = EntryOf<QarnStatus>(reply);
+    report.SetResult(reading.reply.result);
+    if (reading.ok) {
+        QarnStatus status = EntryOf<QarnStatus>(reading.reply);
         report.json["status"] = StatusJson(status);
         report.Field("clock", ClockText(status) + " (" + WeekdayName(status.weekday) + ")");
         if (!clockOnly) report.Field("value", std::to_string(status.value));
     }
-    return context.Conclude(report, reply, {QARN_RESULT_DATA_READY});
+    return reading;
 }
+
+struct StatusOptions {
+    Targets targets;
+    double interval = 0;
+};
 
 struct SettingOptions {
     std::string terminal;
     std::string set; // ITEM=VALUE
+    double interval = 0;
+};
+
+struct PropertyOptions {
+    Targets targets;
+    std::string set; // ITEM=VALUE
+    double interval = 0;
 };
 
 std::string ParseSetting(const std::string& text, QarnSetting& setting) {
@@ -196,16 +199,15 @@ int ChangeSetting(Context& context, int terminal, int code, const std::string& t
     return context.Conclude(report, reply, {QARN_RESULT_ACKNOWLEDGED});
 }
 
-int ShowProperty(Context& context, const SettingOptions& options) {
-    int terminal = TerminalOf(options.terminal);
-    if (!options.set.empty()) return ChangeSetting(context, terminal, kSetProperty, options.set);
-    if (!context.OpenLine()) return kExitFailure;
-    CommandReply reply = context.Line().Run(terminal, kGetProperty);
-    Report report;
+Reading ReadProperty(Context& context, int terminal) {
+    Reading reading;
+    reading.reply = context.Line().Run(terminal, kGetProperty);
+    reading.ok = reading.reply.result == QARN_RESULT_DATA_READY;
+    Report& report = reading.report;
     Begin(report, context, terminal);
-    report.SetResult(reply.result);
-    if (reply.result == QARN_RESULT_DATA_READY) {
-        QarnProperty p = EntryOf<QarnProperty>(reply);
+    report.SetResult(reading.reply.result);
+    if (reading.ok) {
+        QarnProperty p = EntryOf<QarnProperty>(reading.reply);
         const std::pair<const char*, int32_t> values[] = {
             {"bytes0_1", p.bytes0_1}, {"bytes2_3", p.bytes2_3}, {"bytes4_5", p.bytes4_5},
             {"byte6", p.byte6},       {"byte7", p.byte7},       {"byte8", p.byte8},
@@ -224,7 +226,14 @@ int ShowProperty(Context& context, const SettingOptions& options) {
         }
         report.json["property"] = property;
     }
-    return context.Conclude(report, reply, {QARN_RESULT_DATA_READY});
+    return reading;
+}
+
+int ShowProperty(Context& context, const PropertyOptions& options) {
+    if (!options.set.empty())
+        return ChangeSetting(context, TerminalOf(options.targets.terminal), kSetProperty,
+                             options.set);
+    return ReadTerminals(context, options.targets, ReadProperty);
 }
 
 int ShowSystemProperty(Context& context, const SettingOptions& options) {
@@ -354,12 +363,27 @@ CLI::Option* AddTerminal(CLI::App* command, std::string& terminal) {
         ->check(AddressValidator());
 }
 
+// A status read, of the clock alone or with the status value.
+void AddStatusCommand(CLI::App* command, Action& chosen, bool clockOnly) {
+    auto options = std::make_shared<StatusOptions>();
+    AddTargets(command, options->targets);
+    AddInterval(command, options->interval);
+    command->callback([&chosen, options, clockOnly] {
+        chosen = Repeated(options->interval, [options, clockOnly](Context& c) {
+            return ReadTerminals(c, options->targets, [clockOnly](Context& c, int terminal) {
+                return ReadStatus(c, terminal, clockOnly);
+            });
+        });
+    });
+}
+
 } // namespace
 
 void AddLineCommands(CLI::App& app, Action& chosen) {
-    app.add_subcommand("search", "list the terminals that answer on the line")->callback([&chosen] {
-        chosen = Search;
-    });
+    auto searchInterval = std::make_shared<double>(0);
+    CLI::App* search = app.add_subcommand("search", "list the terminals that answer on the line");
+    AddInterval(search, *searchInterval);
+    search->callback([&chosen, searchInterval] { chosen = Repeated(*searchInterval, Search); });
 
     CLI::App* clock = app.add_subcommand("clock", "set or show the terminals' clocks");
     clock->require_subcommand(1);
@@ -372,19 +396,9 @@ void AddLineCommands(CLI::App& app, Action& chosen) {
                        "then search the line and read every terminal's clock back");
     clockSet->callback(
         [&chosen, set] { chosen = [set](Context& c) { return ClockSet(c, *set); }; });
-    auto shown = std::make_shared<std::string>();
-    CLI::App* clockShow = clock->add_subcommand("show", "show one terminal's clock");
-    AddTerminal(clockShow, *shown);
-    clockShow->callback([&chosen, shown] {
-        chosen = [shown](Context& c) { return ShowStatus(c, TerminalOf(*shown), true); };
-    });
-
-    auto status = std::make_shared<std::string>();
-    CLI::App* statusCommand = app.add_subcommand("status", "a terminal's clock and status value");
-    AddTerminal(statusCommand, *status);
-    statusCommand->callback([&chosen, status] {
-        chosen = [status](Context& c) { return ShowStatus(c, TerminalOf(*status), false); };
-    });
+    AddStatusCommand(clock->add_subcommand("show", "show the clocks of terminals"), chosen, true);
+    AddStatusCommand(app.add_subcommand("status", "the terminals' clocks and status values"),
+                     chosen, false);
 
     auto settingCheck = CLI::Validator(
         [](std::string& text) {
@@ -392,31 +406,44 @@ void AddLineCommands(CLI::App& app, Action& chosen) {
             return ParseSetting(text, setting);
         },
         "ITEM=VALUE");
-    auto property = std::make_shared<SettingOptions>();
+    auto property = std::make_shared<PropertyOptions>();
     CLI::App* propertyCommand =
-        app.add_subcommand("property", "a terminal's property block (or set one item)");
-    AddTerminal(propertyCommand, property->terminal);
-    propertyCommand->add_option("--set", property->set, "set item ITEM (0 to 16) to VALUE")
+        app.add_subcommand("property", "the terminals' property blocks (or set one item)");
+    AddTargets(propertyCommand, property->targets);
+    propertyCommand
+        ->add_option("--set", property->set, "set item ITEM (0 to 16) to VALUE on one TERMINAL")
         ->check(settingCheck);
+    AddInterval(propertyCommand, property->interval);
     propertyCommand->callback([&chosen, property] {
-        chosen = [property](Context& c) { return ShowProperty(c, *property); };
+        bool many = property->targets.all || !property->targets.list.empty();
+        if (!property->set.empty() && (many || property->interval > 0))
+            throw CLI::ValidationError("--set", "sets one TERMINAL's item, once");
+        chosen = Repeated(property->interval,
+                          [property](Context& c) { return ShowProperty(c, *property); });
     });
     auto system = std::make_shared<SettingOptions>();
     CLI::App* systemCommand = app.add_subcommand(
         "system-property", "a terminal's version, line speed and texts (or set one item)");
     AddTerminal(systemCommand, system->terminal);
-    systemCommand->add_option("--set", system->set, "set item ITEM (0 to 5) to VALUE")
-        ->check(settingCheck);
+    CLI::Option* systemSet =
+        systemCommand->add_option("--set", system->set, "set item ITEM (0 to 5) to VALUE")
+            ->check(settingCheck);
+    AddInterval(systemCommand, system->interval);
+    systemCommand->get_option("--interval")->excludes(systemSet);
     systemCommand->callback([&chosen, system] {
-        chosen = [system](Context& c) { return ShowSystemProperty(c, *system); };
+        chosen = Repeated(system->interval,
+                          [system](Context& c) { return ShowSystemProperty(c, *system); });
     });
 
-    auto counters = std::make_shared<std::string>();
+    auto counters = std::make_shared<std::pair<std::string, double>>("", 0);
     CLI::App* countersCommand =
         app.add_subcommand("counters", "record count and index, white and black list sizes");
-    AddTerminal(countersCommand, *counters);
+    AddTerminal(countersCommand, counters->first);
+    AddInterval(countersCommand, counters->second);
     countersCommand->callback([&chosen, counters] {
-        chosen = [counters](Context& c) { return ShowCounters(c, TerminalOf(*counters)); };
+        chosen = Repeated(counters->second, [counters](Context& c) {
+            return ShowCounters(c, TerminalOf(counters->first));
+        });
     });
 
     auto title = std::make_shared<std::pair<std::string, std::string>>();

@@ -10,10 +10,14 @@ namespace {
 
 const char kSummary[] =
     "qarnctl: the everyday jobs on a line of IC-card terminals, decoded into words.";
+const char kWholeLine[] =
+    "status, clock show, property and records read one TERMINAL, every terminal a search finds\n"
+    "(--all) or a list (--terminals 2,5,9); read commands repeat with --interval SECONDS until\n"
+    "Ctrl-C.";
 const char kExitStatuses[] =
     "Exit status: 0 when the command's result is its success, 1 for a terminal's error or\n"
-    "time-out (the result's name on stderr) or a port that cannot be opened, 2 for a usage\n"
-    "error (nothing is sent then).";
+    "time-out (the result's name on stderr; read from several terminals, any of them) or a\n"
+    "port that cannot be opened, 2 for a usage error (nothing is sent then).";
 
 // The command path of the chosen subcommand: "card read", "records".
 std::string CommandName(const CLI::App& app) {
@@ -55,7 +59,9 @@ std::string UnknownCommand(const CLI::App& app, int argc, const char* const* arg
 
 int RunQarnctl(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     Context context(out, err);
-    CLI::App app(std::string(kSummary) + "\n" + kWithoutPortHelp + "\n" + kExitStatuses, "qarnctl");
+    CLI::App app(std::string(kSummary) + "\n" + kWithoutPortHelp + "\n" + kWholeLine + "\n" +
+                     kExitStatuses,
+                 "qarnctl");
     app.require_subcommand(1);
     app.fallthrough();
     std::string host = "1";

@@ -1,6 +1,7 @@
-// Collecting a terminal's records: the index range of the dates asked, then the records by
-// number in batches, until the range ends or the terminal has no more.
+// Collecting terminals' records: the index range of the dates asked, then the records by number
+// in batches, until the range ends or the terminal has no more; into one CSV file for them all.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "progress.h"
 #include "qarn.h"
 #include "qarn_layouts.h"
+#include "whole_line.h"
 
 namespace qarnctl {
 
@@ -20,10 +22,11 @@ constexpr int kRecords = 0x10;
 constexpr int kMostPerRequest = 255;
 
 struct RecordOptions {
-    std::string terminal;
+    Targets targets;
     std::string from, to;
     std::string csv;
     int batch = 16;
+    double interval = 0;
 };
 
 enum class Form { kUnknown, kShort, kLong };
@@ -41,17 +44,26 @@ std::string Flags(int flagA, int flagB) {
     return flagB ? "B" : "-";
 }
 
+// The CSV file's columns, one set for both forms: a record leaves the cells of the other
+// form's fields empty.
+const char kCsvHeader[] =
+    "terminal,number,form,identifier,code,time,value24,value32,value16,value8,flag_a,flag_b";
+using CsvRows = std::vector<std::vector<std::string>>;
+
+// A record's cells of the CSV columns identifier, code, value24, value32, value16 and value8.
+using FormCells = std::array<std::string, 6>;
+
 struct Collected {
-    Report report;
+    Report& report;
     nlohmann::json list = nlohmann::json::array();
-    std::vector<std::vector<std::string>> csv;
+    CsvRows& csv;
 };
 
 // One record of either form: its own fields (as JSON, and as texts for the table and the CSV)
 // after its number, then the time stamp, the flags and the terminal that both forms end in.
 template <class Entry>
 void AddRecord(Collected& out, int number, const Entry& r, nlohmann::json fields,
-               const std::vector<std::string>& texts) {
+               const std::vector<std::string>& texts, const FormCells& cells) {
     std::string time = IsoDateTime(r.year, r.month, r.day, r.hour, r.minute, r.second);
     fields.update({{"number", number},
                    {"year", r.year},
@@ -67,32 +79,34 @@ void AddRecord(Collected& out, int number, const Entry& r, nlohmann::json fields
     out.list.push_back(fields);
     std::vector<std::string> row = {std::to_string(number)};
     row.insert(row.end(), texts.begin(), texts.end());
-    std::vector<std::string> csv = row;
     row.insert(row.end(), {time, Flags(r.flag_a, r.flag_b), Address(r.terminal)});
-    csv.insert(csv.end(), {time, std::to_string(r.flag_a), std::to_string(r.flag_b),
-                           std::to_string(r.terminal)});
     out.report.rows.push_back(row);
-    out.csv.push_back(csv);
+    out.csv.push_back({std::to_string(r.terminal), std::to_string(number),
+                       cells[0].empty() ? "long" : "short", cells[0], cells[1], time, cells[2],
+                       cells[3], cells[4], cells[5], std::to_string(r.flag_a),
+                       std::to_string(r.flag_b)});
 }
 
 void AddShort(Collected& out, int number, const QarnRecord& r) {
-    uint32_t identifier = static_cast<uint32_t>(r.identifier);
-    AddRecord(out, number, r, {{"identifier", identifier}}, {std::to_string(identifier)});
+    std::string identifier = std::to_string(static_cast<uint32_t>(r.identifier));
+    AddRecord(out, number, r, {{"identifier", static_cast<uint32_t>(r.identifier)}}, {identifier},
+              {identifier, "", "", "", "", ""});
 }
 
 void AddLong(Collected& out, int number, const QarnLongRecord& r) {
     std::string code = FieldText(r.code, sizeof r.code);
+    std::vector<std::string> texts = {code, std::to_string(r.value24), std::to_string(r.value32),
+                                      std::to_string(r.value16), std::to_string(r.value8)};
     AddRecord(out, number, r,
               {{"code", code},
                {"value24", r.value24},
                {"value32", r.value32},
                {"value16", r.value16},
                {"value8", r.value8}},
-              {code, std::to_string(r.value24), std::to_string(r.value32),
-               std::to_string(r.value16), std::to_string(r.value8)});
+              texts, {"", texts[0], texts[1], texts[2], texts[3], texts[4]});
 }
 
-// Adds the entries of one reply; returns how many.
+// Adds the entries of one reply, numbered from the first asked for; returns how many.
 int AddEntries(Collected& out, Form form, int number, const std::vector<uint8_t>& data) {
     size_t size = form == Form::kShort ? sizeof(QarnRecord) : sizeof(QarnLongRecord);
     int count = static_cast<int>(data.size() / size);
@@ -118,13 +132,10 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
-bool WriteCsv(const std::string& path, Form form, const Collected& out) {
+bool WriteCsv(const std::string& path, const CsvRows& rows) {
     std::ofstream file(path, std::ios::trunc);
-    if (form == Form::kLong)
-        file << "number,code,value24,value32,value16,value8,time,flag_a,flag_b,terminal\n";
-    else
-        file << "number,identifier,time,flag_a,flag_b,terminal\n";
-    for (const auto& row : out.csv) {
+    file << kCsvHeader << "\n";
+    for (const auto& row : rows) {
         for (size_t i = 0; i < row.size(); ++i)
             file << (i ? "," : "") << CsvField(row[i]);
         file << "\n";
@@ -132,16 +143,11 @@ bool WriteCsv(const std::string& path, Form form, const Collected& out) {
     return static_cast<bool>(file);
 }
 
-int Collect(Context& context, const RecordOptions& options) {
-    if (!options.csv.empty() && !std::ofstream(options.csv, std::ios::app)) {
-        context.err << "qarnctl: --csv: cannot write " << options.csv << "\n";
-        return kExitUsage;
-    }
+// One terminal's records: the index range of the dates asked, then the records by number.
+Reading CollectFrom(Context& context, const RecordOptions& options, int terminal, CsvRows& csv) {
     Date from{2000, 1, 1}, to{2255, 12, 31};
     if (!options.from.empty()) ParseDate(options.from, from);
     if (!options.to.empty()) ParseDate(options.to, to);
-    if (!context.OpenLine()) return kExitFailure;
-    int terminal = TerminalOf(options.terminal);
     QarnRecordRangeRequest request = {!options.from.empty() || !options.to.empty(),
                                       from.year,
                                       from.month,
@@ -149,9 +155,9 @@ int Collect(Context& context, const RecordOptions& options) {
                                       to.year,
                                       to.month,
                                       to.day};
-    CommandReply range = context.Line().Run(terminal, kRecordRange, &request);
-    Collected out;
-    Report& report = out.report;
+    Reading reading;
+    reading.reply = context.Line().Run(terminal, kRecordRange, &request);
+    Report& report = reading.report;
     report.json["command"] = context.commandName;
     report.json["terminal"] = terminal;
     report.Field("terminal", Address(terminal));
@@ -161,17 +167,18 @@ int Collect(Context& context, const RecordOptions& options) {
         report.Field("dates", IsoDate(from.year, from.month, from.day) + " to " +
                                   IsoDate(to.year, to.month, to.day));
     }
-    if (range.result != QARN_RESULT_DATA_READY) {
-        report.SetResult(range.result);
-        return context.Conclude(report, range, {QARN_RESULT_DATA_READY});
+    if (reading.reply.result != QARN_RESULT_DATA_READY) {
+        report.SetResult(reading.reply.result);
+        return reading;
     }
     QarnRecordRange found;
-    std::memcpy(&found, range.data.data(), sizeof found);
+    std::memcpy(&found, reading.reply.data.data(), sizeof found);
     report.json["first"] = found.first;
     report.json["count"] = found.count;
 
+    Collected out{report, nlohmann::json::array(), csv};
     Form form = Form::kUnknown;
-    CommandReply last = range;
+    CommandReply& last = reading.reply;
     int collected = 0;
     {
         Progress progress(context.err, context.ShowProgress() && found.count > 0, "records",
@@ -192,6 +199,8 @@ int Collect(Context& context, const RecordOptions& options) {
         }
     }
     report.SetResult(last.result);
+    reading.ok = last.started &&
+                 (last.result == QARN_RESULT_DATA_READY || last.result == QARN_RESULT_NO_RECORDS);
     report.json["form"] = form == Form::kLong ? "long" : "short";
     report.json["records"] = out.list;
     report.Field("records", std::to_string(collected) + " of " + std::to_string(found.count) +
@@ -201,9 +210,21 @@ int Collect(Context& context, const RecordOptions& options) {
                           "value8", "time", "flags",   "terminal"};
     else
         report.columns = {"number", "identifier", "time", "flags", "terminal"};
-    if (!options.csv.empty() && !WriteCsv(options.csv, form, out))
+    return reading;
+}
+
+int Collect(Context& context, const RecordOptions& options) {
+    if (!options.csv.empty() && !std::ofstream(options.csv, std::ios::app)) {
+        context.err << "qarnctl: --csv: cannot write " << options.csv << "\n";
+        return kExitUsage;
+    }
+    CsvRows csv;
+    int status = ReadTerminals(context, options.targets, [&](Context& c, int terminal) {
+        return CollectFrom(c, options, terminal, csv);
+    });
+    if (!options.csv.empty() && context.LineOpen() && !WriteCsv(options.csv, csv))
         return context.Fail("cannot write " + options.csv);
-    return context.Conclude(report, last, {QARN_RESULT_DATA_READY, QARN_RESULT_NO_RECORDS});
+    return status;
 }
 
 } // namespace
@@ -211,17 +232,19 @@ int Collect(Context& context, const RecordOptions& options) {
 void AddRecordCommands(CLI::App& app, Action& chosen) {
     auto options = std::make_shared<RecordOptions>();
     CLI::App* records = app.add_subcommand(
-        "records", "collect a terminal's records, all of them or those of a date range");
-    records->add_option("TERMINAL", options->terminal, "terminal address, 0 to 65535")
-        ->required()
-        ->check(AddressValidator());
+        "records", "collect the terminals' records, all of them or those of a date range");
+    AddTargets(records, options->targets);
     records->add_option("--from", options->from, "first day, YYYY-MM-DD")->check(DateValidator());
     records->add_option("--to", options->to, "last day, YYYY-MM-DD")->check(DateValidator());
-    records->add_option("--csv", options->csv, "also write the records to this CSV file");
+    records->add_option("--csv", options->csv,
+                        "also write the records, of every terminal read, to this CSV file");
     records->add_option("--batch", options->batch, "records asked for at a time, 1 to 255")
         ->check(CLI::Range(1, kMostPerRequest));
-    records->callback(
-        [&chosen, options] { chosen = [options](Context& c) { return Collect(c, *options); }; });
+    AddInterval(records, options->interval);
+    records->callback([&chosen, options] {
+        chosen =
+            Repeated(options->interval, [options](Context& c) { return Collect(c, *options); });
+    });
 }
 
 } // namespace qarnctl
