@@ -486,8 +486,9 @@ class Line:
         found = layouts.QarnSearchList.from_bytes(data)
         return list(found.address[:max(0, min(found.count, layouts.SEARCH_CAPACITY))])
 
-    # Records.
     def realtime(self, terminal: int, count: int = 0) -> list[AnyRecord]:
+        """The terminal's real-time records: count of them (1 to 255), or 0 for all it holds;
+        they carry no record number."""
         if not 0 <= count <= 255:
             raise ValueError("the record count must be 0 to 255")
         return self._records(terminal, 0x06, bytes(layouts.QarnValue(count)))
@@ -541,9 +542,11 @@ class Line:
                                                    layouts.QarnRecordRange))
 
     def current_index(self, terminal: int) -> int:
+        """The terminal's current record index."""
         return self._data(terminal, 0x1E, b"", layouts.QarnRecordIndex).index
 
     def set_write_pointer(self, terminal: int, value: int) -> None:
+        """Moves the terminal's record write pointer (the low byte of value is sent)."""
         self._ack(terminal, 0x1A, bytes(layouts.QarnValue(value)))
 
     def take_records(self, terminal: int, count: int) -> None:
@@ -551,9 +554,11 @@ class Line:
         self._ack(terminal, 0x1C, bytes(layouts.QarnValue(count)))
 
     def confirm_taken(self, terminal: int) -> None:
+        """Erases the records take_records() marked; the terminal sends no reply."""
         self._sent_only(terminal, 0x1D)
 
     def init_pointer(self, terminal: int) -> None:
+        """Resets the terminal's record pointers."""
         self._ack(terminal, 0x84)
 
     # Properties and status.

@@ -357,6 +357,7 @@ TEST_F(TypedApi, TheMonitorAndItsEventsFollowACommand) {
     // answered the same.
     monitored.set_comm_key("11223344").value();
     monitored.set_host_address(0x0007).value();
+    ASSERT_TRUE(simulator.SetCommKey(kTerminal, "11223344"));
     simulator.ClearReceived();
     monitored.beep(kTerminal, 6).value();
     events.clear();
