@@ -67,7 +67,7 @@ if(EXISTS ${googletest_sources}/CMakeLists.txt)
       ${CMAKE_SOURCE_DIR}/tests/windows/integration ${CMAKE_SOURCE_DIR}/tools)
   target_compile_definitions(qarn_integration_tests PRIVATE
                              QARN_KEY_TABLE_TEXT="${QARN_KEY_TABLE}")
-  target_link_libraries(qarn_integration_tests PRIVATE gtest_main)
+  target_link_libraries(qarn_integration_tests PRIVATE gtest_main ws2_32)
   target_link_options(qarn_integration_tests PRIVATE ${windows_static_runtime})
   add_dependencies(qarn_integration_tests qarn)
 

@@ -3,10 +3,13 @@
 // the time the server's line takes to carry what was handed over.
 #include "platform/socket.h"
 
-#include <mstcpip.h>
-#include <windows.h>
+// Winsock's headers before windows.h, and mstcpip.h after both.
 #include <winsock2.h>
+
+#include <windows.h>
 #include <ws2tcpip.h>
+
+#include <mstcpip.h>
 
 #include <string>
 

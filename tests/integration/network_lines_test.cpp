@@ -135,10 +135,14 @@ class NetworkLines : public Line {
         if (!server.Start(simulator.PortName(), serverBaud, why)) GTEST_SKIP() << why;
     }
 
-    // Connects, waiting while the server still holds the line for a client that left.
+    // Connects, waiting while the server still holds the line for a client that left (it
+    // refuses a new client meanwhile).
     void Connect(const std::string& settings) {
         ASSERT_TRUE(server.WaitForLineFree(10000));
-        ASSERT_EQ(ConnectPort(device, settings.c_str()), 1) << settings;
+        auto started = std::chrono::steady_clock::now();
+        while (ConnectPort(device, settings.c_str()) != 1 && SecondsSince(started) < 10)
+            Pump(50);
+        ASSERT_EQ(IsConnect(device), 1) << settings;
     }
 
     // Search, clock, status, 200 records, a 10,000-number list and a program: each outcome, and
