@@ -366,7 +366,8 @@ struct DeviceServer {
         if (child == 0) {
             for (int fd = 0, last = static_cast<int>(sysconf(_SC_OPEN_MAX)); fd < last; ++fd)
                 close(fd);
-            execl(server, "ser2net", "-n", "-c", config.c_str(), "-P", "/dev/null",
+            std::string processFile = config + ".pid"; // ser2net removes it as it ends
+            execl(server, "ser2net", "-n", "-c", config.c_str(), "-P", processFile.c_str(),
                   static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -378,6 +379,7 @@ struct DeviceServer {
             waitpid(child, nullptr, 0);
         }
         std::remove(config.c_str());
+        std::remove((config + ".pid").c_str());
     }
 };
 

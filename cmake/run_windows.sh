@@ -152,7 +152,7 @@ connection: &telnet
   options:
     kickolduser: true
 YAML
-    "$ser2net" -n -c "$config" -P /dev/null >"$out/ser2net.log" 2>&1 </dev/null &
+    "$ser2net" -n -c "$config" -P "$out/ser2net.pid" >"$out/ser2net.log" 2>&1 </dev/null &
     device_server=$!
 }
 

@@ -88,7 +88,9 @@ SilentListener::~SilentListener() {
 
 DeviceServer::~DeviceServer() {
     Kill();
-    if (!config_.empty()) std::remove(config_.c_str());
+    if (config_.empty()) return;
+    std::remove(config_.c_str());
+    std::remove((config_ + ".pid").c_str());
 }
 
 bool DeviceServer::Start(const std::string& line, int baud, std::string& why) {
@@ -127,7 +129,9 @@ bool DeviceServer::Launch() {
         // Nothing of this process's goes with it: the simulator's own end of the line least.
         for (int fd = 3, last = static_cast<int>(sysconf(_SC_OPEN_MAX)); fd < last; ++fd)
             close(fd);
-        execl(server.c_str(), "ser2net", "-n", "-c", config_.c_str(), "-P", "/dev/null",
+        // The process file of its own: ser2net removes it as it ends.
+        std::string processFile = config_ + ".pid";
+        execl(server.c_str(), "ser2net", "-n", "-c", config_.c_str(), "-P", processFile.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
     }
