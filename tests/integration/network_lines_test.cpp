@@ -263,7 +263,16 @@ TEST_F(NetworkLines, ServerGoneMidCommandEndsItAndTheLineComesBack) {
         ASSERT_TRUE(server.Restart());
         Connect(settings);
         EXPECT_EQ(RunAndEnd(kTerminal, 0x16).result, 13) << settings;
-        DisConnectPort(device);
+
+        // A newer client takes the line (the server kicks the old one): to the old one that is
+        // a closed connection.
+        int newer = OpenDevice(kHost, window);
+        ASSERT_EQ(ConnectPort(newer, settings.c_str()), 1) << settings;
+        auto kicked = std::chrono::steady_clock::now();
+        while (IsConnect(device) && SecondsSince(kicked) < 5)
+            Pump(20);
+        EXPECT_EQ(IsConnect(device), 0) << settings;
+        EXPECT_EQ(CloseDevice(newer), 1);
     }
 }
 
