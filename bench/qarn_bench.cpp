@@ -261,7 +261,7 @@ std::string WriteListFile(int numbers) {
     uint64_t seed = 17;
     for (int i = 0; i < numbers; ++i) {
         seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-        uint64_t number = (seed >> 20) % 10000000000ULL;
+        uint64_t number = (seed >> 20) % 4294967296ULL; // a list number holds 32 bits
         char entry[5];
         for (int digit = 4; digit >= 0; --digit, number /= 100)
             entry[digit] = static_cast<char>(number % 10 | (number / 10 % 10) << 4);
