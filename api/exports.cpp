@@ -99,6 +99,7 @@ int QARN_CALL IsConnect(int handle) {
 int QARN_CALL GetRtsControl(int handle) {
     CQARNCommand* device = Device(handle);
     if (!device || !device->Link || !device->Link->IsOpen()) return 0;
+    if (device->Link->ServerSwitchesRts()) return QARN_RTS_BY_SERVER;
     return device->Link->DriverSwitchesRts() ? QARN_RTS_BY_DRIVER : QARN_RTS_BY_LIBRARY;
 }
 

@@ -3,12 +3,16 @@
 // protocol fixes) and the processor time per command; then the codecs' throughput. A pty has no
 // line speed, so what remains beyond the fixed waits is the library's own cost (and the
 // simulator's answer time). The simulator runs in a child process, so the processor time counted
-// is the library's and this program's alone.
+// is the library's and this program's alone. Last, where ser2net is installed, the same status
+// queries through it on 127.0.0.1, as a raw TCP line and as an RFC 2217 line, beside the pty's.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -257,7 +261,7 @@ std::string WriteListFile(int numbers) {
     uint64_t seed = 17;
     for (int i = 0; i < numbers; ++i) {
         seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-        uint64_t number = (seed >> 20) % 10000000000ULL;
+        uint64_t number = (seed >> 20) % 4294967296ULL; // a list number holds 32 bits
         char entry[5];
         for (int digit = 4; digit >= 0; --digit, number /= 100)
             entry[digit] = static_cast<char>(number % 10 | (number / 10 % 10) << 4);
@@ -326,6 +330,107 @@ void TimeOuts(Line& line) {
     PrintSpread("beyond the fixed waits", overheads);
 }
 
+// A TCP port on 127.0.0.1 that the system had free; 0 when none.
+int UnusedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    if (fd >= 0) close(fd);
+    return bound ? ntohs(address.sin_port) : 0;
+}
+
+// ser2net on 127.0.0.1 in front of the simulator's pty, in a process of its own.
+struct DeviceServer {
+    pid_t child = -1;
+    std::string config = "/tmp/qarn_bench_" + std::to_string(getpid()) + ".yaml";
+    int rawPort = 0, telnetPort = 0;
+
+    bool Start(const std::string& pty) {
+        const char* server = "/usr/sbin/ser2net";
+        if (access(server, X_OK) != 0) return false;
+        rawPort = UnusedPort();
+        telnetPort = UnusedPort();
+        if (rawPort == 0 || telnetPort == 0) return false;
+        std::string serial = "serialdev," + pty + ",115200e81,local";
+        std::ofstream out(config);
+        out << "%YAML 1.1\n---\nconnection: &raw\n  accepter: tcp,127.0.0.1," << rawPort
+            << "\n  connector: " << serial << "\nconnection: &telnet\n"
+            << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << telnetPort
+            << "\n  connector: " << serial << "\n";
+        out.close();
+        child = fork();
+        if (child == 0) {
+            for (int fd = 0, last = static_cast<int>(sysconf(_SC_OPEN_MAX)); fd < last; ++fd)
+                close(fd);
+            std::string processFile = config + ".pid"; // ser2net removes it as it ends
+            execl(server, "ser2net", "-n", "-c", config.c_str(), "-P", processFile.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return child > 0;
+    }
+    ~DeviceServer() {
+        if (child > 0) {
+            kill(child, SIGTERM);
+            waitpid(child, nullptr, 0);
+        }
+        std::remove(config.c_str());
+        std::remove((config + ".pid").c_str());
+    }
+};
+
+// 200 status queries through the line that settings names: the host's overhead beyond the fixed
+// waits and the request's own time on the wire (20 characters of 11 bits at 115200 baud).
+void StatusSeries(Line& line, const std::string& settings, const char* what) {
+    constexpr double kWireMilliseconds = 20 * 11 * 1000.0 / 115200;
+    DisConnectPort(line.device);
+    // The server may not listen yet, or still hold the line for the client before: polled.
+    auto started = Clock::now();
+    while (ConnectPort(line.device, settings.c_str()) != 1 && MillisecondsSince(started) < 10000)
+        PumpMessages(20);
+    if (!IsConnect(line.device)) {
+        std::printf("%s: cannot connect (%s)\n", what, settings.c_str());
+        return;
+    }
+    std::vector<double> overheads;
+    int good = 0;
+    double processorStart = ProcessorMilliseconds();
+    for (int i = 0; i < kCommandsPerKind; ++i) {
+        Timed timed = RunTimed(line, kTerminal, 0x16);
+        good += timed.result == 13;
+        overheads.push_back(timed.start - kRtsMilliseconds - kPauseMilliseconds -
+                            kWireMilliseconds);
+    }
+    double processor = (ProcessorMilliseconds() - processorStart) / kCommandsPerKind;
+    std::printf("%s: %d of %d with result 13, processor %.3f ms per command\n", what, good,
+                kCommandsPerKind, processor);
+    PrintSpread("beyond fixed waits and wire time", overheads);
+}
+
+void NetworkLines(Line& line) {
+    std::printf("status queries, %d each, pty and network lines at 115200 baud; fixed waits"
+                " %.0f ms, wire time %.3f ms\n",
+                kCommandsPerKind, kRtsMilliseconds + kPauseMilliseconds, 20 * 11 * 1000.0 / 115200);
+    std::string values = ":baud=115200,parity=E,data=8,stop=1";
+    StatusSeries(line, line.simulator.port + values, "pty");
+    DisConnectPort(line.device); // ser2net opens the pty itself
+    DeviceServer server;
+    if (!server.Start(line.simulator.port)) {
+        std::printf("network lines: skipped (ser2net is not installed, package group"
+                    " network-lines)\n");
+        return;
+    }
+    StatusSeries(line, "tcp://127.0.0.1:" + std::to_string(server.rawPort) + values,
+                 "tcp:// through ser2net");
+    StatusSeries(line, "rfc2217://127.0.0.1:" + std::to_string(server.telnetPort) + values,
+                 "rfc2217:// through ser2net");
+    DisConnectPort(line.device);
+}
+
 void Codecs() {
     constexpr int kBlocks = 200000;
     qarn::CDes des;
@@ -366,6 +471,8 @@ int main() {
     PrintSpread("EndQARNCommand", endTimes);
     ListDownload(line);
     TimeOuts(line);
+    SetWaitTime(line.device, 500);
+    NetworkLines(line);
     Codecs();
     return 0;
 }

@@ -31,7 +31,7 @@ exports=(ClearRecvStr@4 CloseDevice@4 ConnectPort@8 DisConnectPort@4 EndQARNComm
     RecvHDLC@8 RecvStream@8 SendFrame@8 SetAddLog@8 SetCommKey@8 SetInnerCmd@8 SetInnerCode@8
     SetMyAddress@8 SetWaitTime@8 StartQARNCommand@20)
 added_exports=(GetRtsControl@4 GetRecordForm@4 PostQuitToOwner@4 CancelQARNCommand@4 SendCommandFrame@16)
-system_dlls="^(kernel32|user32|comctl32|msvcrt|gdi32|advapi32)\.dll$"
+system_dlls="^(kernel32|user32|comctl32|msvcrt|gdi32|advapi32|ws2_32)\.dll$"
 
 generator() {
     if command -v ninja >/dev/null; then echo Ninja; else echo "Unix Makefiles"; fi
@@ -119,6 +119,41 @@ start_simulator() {
     done
     echo "the simulator did not start" >&2
     return 1
+}
+
+# start_device_server: ser2net on 127.0.0.1 in front of the simulator's line, a raw TCP port and
+# an RFC 2217 port, for the network-line scenarios; sets device_server (its pid, empty without
+# ser2net) and exports the ports as QARN_TEST_SER2NET_RAW and QARN_TEST_SER2NET_RFC2217.
+start_device_server() {
+    device_server=""
+    local ser2net
+    ser2net=$(command -v ser2net || ls /usr/sbin/ser2net 2>/dev/null) || {
+        echo "skipped: network-line scenarios under Wine (ser2net is not installed)" >&2
+        return 0
+    }
+    local ports config=$out/ser2net.yaml
+    ports=$(python3 -c 'import socket
+s = [socket.socket() for _ in range(2)]
+for x in s: x.bind(("127.0.0.1", 0))
+print(" ".join(str(x.getsockname()[1]) for x in s))')
+    read -r QARN_TEST_SER2NET_RAW QARN_TEST_SER2NET_RFC2217 <<<"$ports"
+    export QARN_TEST_SER2NET_RAW QARN_TEST_SER2NET_RFC2217
+    cat >"$config" <<YAML
+%YAML 1.1
+---
+connection: &raw
+  accepter: tcp,127.0.0.1,$QARN_TEST_SER2NET_RAW
+  connector: serialdev,$line,230400e81,local
+  options:
+    kickolduser: true
+connection: &telnet
+  accepter: telnet(rfc2217),tcp,127.0.0.1,$QARN_TEST_SER2NET_RFC2217
+  connector: serialdev,$line,230400e81,local
+  options:
+    kickolduser: true
+YAML
+    "$ser2net" -n -c "$config" -P "$out/ser2net.pid" >"$out/ser2net.log" 2>&1 </dev/null &
+    device_server=$!
 }
 
 # start_bridge: two ptys joined by a helper that copies each one's output to the other, a null
@@ -273,7 +308,8 @@ run_windows_tests() {
     start_simulator
     trap 'kill "$simulator" 2>/dev/null || true' EXIT
     start_bridge
-    trap 'kill "$simulator" "$bridge" 2>/dev/null || true' EXIT
+    start_device_server
+    trap 'kill "$simulator" "$bridge" $device_server 2>/dev/null || true' EXIT
     fresh_prefix "$arch" "$line" "$control" "$wine_end"
     echo "running the Windows test program ($arch) under Wine, COM5 = $line"
     (cd "$out/$arch" && timeout 300 "$loader" qarn_windows_test.exe COM5 2 COM12) || status=$?
@@ -290,7 +326,7 @@ run_windows_tests() {
     run_gtest "$arch" "qarnctl tests" "$out/qarnctl-tests-$arch.txt" qarnctl_tests.exe \
         "--gtest_filter=*" || status=1
     "$server" -k 2>/dev/null || true
-    kill "$simulator" "$bridge" 2>/dev/null || true
+    kill "$simulator" "$bridge" $device_server 2>/dev/null || true
     trap - EXIT
     return "$status"
 }

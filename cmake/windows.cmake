@@ -32,9 +32,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     VERBATIM)
 endif()
 target_include_directories(qarn PUBLIC ${CMAKE_SOURCE_DIR}/include)
-target_link_libraries(qarn PRIVATE comctl32)
+target_link_libraries(qarn PRIVATE comctl32 ws2_32)
 target_link_options(qarn PRIVATE ${windows_static_runtime})
-target_link_libraries(qarn_static PUBLIC comctl32)
+target_link_libraries(qarn_static PUBLIC comctl32 ws2_32)
 
 # The test program loads the DLL at run time, as an application does, so it links only the
 # system's libraries.
@@ -57,7 +57,7 @@ if(EXISTS ${googletest_sources}/CMakeLists.txt)
        ${CMAKE_SOURCE_DIR}/tests/windows/integration/*.cpp)
   # The C++ interface stands on the Linux notification window and the threads scenarios on
   # std::thread, which this toolchain lacks: those stay on Linux.
-  list(FILTER scenario_sources EXCLUDE REGEX ".*/(posix_target|typed_api_test|threads_test)\\.cpp$")
+  list(FILTER scenario_sources EXCLUDE REGEX ".*/(posix_target|posix_device_server|typed_api_test|threads_test)\\.cpp$")
   add_executable(qarn_integration_tests ${scenario_sources}
                  ${CMAKE_SOURCE_DIR}/tests/integration/layouts_c_check.c
                  ${CMAKE_SOURCE_DIR}/tools/dmsim/state_codec.cpp
@@ -67,7 +67,7 @@ if(EXISTS ${googletest_sources}/CMakeLists.txt)
       ${CMAKE_SOURCE_DIR}/tests/windows/integration ${CMAKE_SOURCE_DIR}/tools)
   target_compile_definitions(qarn_integration_tests PRIVATE
                              QARN_KEY_TABLE_TEXT="${QARN_KEY_TABLE}")
-  target_link_libraries(qarn_integration_tests PRIVATE gtest_main)
+  target_link_libraries(qarn_integration_tests PRIVATE gtest_main ws2_32)
   target_link_options(qarn_integration_tests PRIVATE ${windows_static_runtime})
   add_dependencies(qarn_integration_tests qarn)
 

@@ -76,13 +76,13 @@ platform::MessageParam CQARNCommand::OnMessage(unsigned message, platform::Messa
     case platform::kMessageTimer:
         if (static_cast<unsigned>(wParam) == kEngineTimer && !InTimer) TimerPass(*this);
         return 0;
-    case WM_HDLC_STREAM:
+    case WM_LINK_STREAM:
         OnCommRecv();
         return 0;
-    case WM_HDLC_FRAME:
-        OnFrameRecv();
+    case WM_LINK_FRAME:
+        OnFrameRecv(static_cast<int>(wParam));
         return 0;
-    case WM_HDLC_SENT:
+    case WM_LINK_SENT:
         OnFrameSent();
         return 0;
     default:
@@ -95,10 +95,10 @@ void CQARNCommand::OnCommRecv() {
     NotifyParent(WM_HDLC_STREAM);
 }
 
-void CQARNCommand::OnFrameRecv() {
+void CQARNCommand::OnFrameRecv(int terminal) {
     ByteArray frame;
     Link->CopyFrame(frame);
-    DispatchReply(*this, frame);
+    DispatchReply(*this, frame, terminal);
     FrameReady = 1;
     LastFrame = frame;
     NotifyParent(WM_HDLC_FRAME);

@@ -84,7 +84,7 @@ class CQARNCommand : public platform::Window {
 
   private:
     void OnCommRecv();
-    void OnFrameRecv();
+    void OnFrameRecv(int terminal);
     void OnFrameSent();
     void NotifyParent(unsigned message);
 

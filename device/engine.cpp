@@ -197,11 +197,11 @@ void Step(CQARNCommand& device, CQARNAction& action) {
     }
 }
 
-void DispatchReply(CQARNCommand& device, const ByteArray& frame) {
+void DispatchReply(CQARNCommand& device, const ByteArray& frame, int terminal) {
     for (CQARNAction* action : device.Commands) {
         device.Log(kLogNoCode, kLogRecvUpFrame, kLogNoAddress);
         if (action->ExpectReply) {
-            OfferReply(device, *action, frame);
+            OfferReply(device, *action, frame, terminal);
             ScheduleNextPass(device);
             return;
         }

@@ -36,6 +36,7 @@ void TimerPass(CQARNCommand& device);
 // otherwise, never when no record waits for anything.
 void ScheduleNextPass(CQARNCommand& device);
 void Step(CQARNCommand& device, CQARNAction& action);
-void DispatchReply(CQARNCommand& device, const ByteArray& frame);
+// A frame from terminal, for the first record of the device.
+void DispatchReply(CQARNCommand& device, const ByteArray& frame, int terminal);
 
 } // namespace qarn

@@ -35,15 +35,19 @@ QARN_API int QARN_CALL CloseDevice(int device);
 
 /* Serial port: "COM1:baud=9600,parity=E,data=8,stop=1"; on Linux also "/dev/ttyUSB0:...".
  * ",rs485=kernel" after the four values hands RTS to the driver's RS-485 mode where the driver
- * has one; ",rs485=off" leaves it to the library. */
+ * has one; ",rs485=off" leaves it to the library. A serial device server's port:
+ * "tcp://HOST:PORT:..." (a raw byte stream) or "rfc2217://HOST:PORT:..." (Telnet, setting the
+ * server's line), HOST a name, an IPv4 address or a bracketed IPv6 address. */
 QARN_API int QARN_CALL ConnectPort(int device, const char* settings);
 QARN_API int QARN_CALL DisConnectPort(int device);
 QARN_API int QARN_CALL IsConnect(int device);
 /* Who switches RTS around each frame on the open port: QARN_RTS_BY_LIBRARY, or
  * QARN_RTS_BY_DRIVER when ",rs485=kernel" was given and the driver took its RS-485 mode (never
- * on Windows); 0 when no port is open. */
+ * on Windows), or QARN_RTS_BY_SERVER on a line reached through a serial device server
+ * (tcp:// or rfc2217://); 0 when no port is open. */
 #define QARN_RTS_BY_LIBRARY 1
 #define QARN_RTS_BY_DRIVER 2
+#define QARN_RTS_BY_SERVER 3
 QARN_API int QARN_CALL GetRtsControl(int device);
 
 /* Settings. */

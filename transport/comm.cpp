@@ -8,11 +8,8 @@ namespace qarn {
 
 namespace {
 
-constexpr uint32_t kQueueSize = 70000;
 constexpr unsigned kRtsSettleMilliseconds = 3;
 constexpr unsigned kCloseSettleMilliseconds = 300;
-constexpr uint32_t kEventMask = platform::kLineEventReceived | platform::kLineEventTransmitEmpty |
-                                platform::kLineEventBreak | platform::kLineEventError;
 
 } // namespace
 
@@ -24,7 +21,6 @@ CComm::~CComm() {
 
 bool CComm::OnCreate() {
     settings_ = PortSettings();
-    flowFlags_ = 8;
     open_ = 0;
     txIdle_ = 1;
     return true;
@@ -51,30 +47,18 @@ int CComm::Open(const char* text) {
         platform::SetSystemError(platform::ErrorReason::InvalidSettings);
         return 0;
     }
-    // A failed open leaves the system error at its reason; closing the device must keep it.
-    if (!device_.Open(settings_.portName)) return 0;
-    device_.SetEventMask(kEventMask);
-    device_.SetQueueSizes(kQueueSize, kQueueSize);
-    device_.Purge();
-    device_.SetTimeouts({0xFFFFFFFF, 0, 1000, WriteMultiplier(settings_.baud), 0});
-    platform::LineSettings line = {settings_.baud, settings_.dataBits, settings_.parity,
-                                   settings_.stopBits, flowFlags_};
-    if (!device_.ApplyLineSettings(line)) {
+    device_ = MakeLineDevice(settings_);
+    // A failed open leaves the system error at its reason.
+    if (!device_->Open(settings_)) return 0;
+    if (!device_->StartEvents(Handle(), WM_COMM_EVENT)) {
         platform::SystemErrorKeeper keep;
-        device_.Close();
+        device_->Close();
         return 0;
     }
-    // A driver that refuses its RS-485 mode leaves RTS to this object, as without the key.
-    driverRts_ = settings_.rtsControl == RtsControl::Kernel &&
-                 device_.SetDriverRtsControl(kRtsSettleMilliseconds, kRtsSettleMilliseconds);
-    if (!device_.StartEvents(Handle(), WM_COMM_EVENT)) {
-        platform::SystemErrorKeeper keep;
-        device_.Close();
-        return 0;
-    }
+    rts_ = device_->Rts();
     open_ = 1;
-    device_.SetDtr(true);
-    if (!driverRts_) device_.SetRts(false);
+    device_->SetDtr(true);
+    if (LibrarySwitchesRts()) device_->SetRts(false);
     rxBuffer_.clear();
     return 1;
 }
@@ -96,13 +80,13 @@ int CComm::Close() {
 void CComm::Shut(bool settle) {
     open_ = 0;
     txIdle_ = 1;
-    device_.StopEvents();
+    device_->StopEvents();
     if (settle) platform::SleepMilliseconds(kCloseSettleMilliseconds);
-    device_.SetDtr(false);
-    device_.SetRts(false);
-    device_.Purge();
-    device_.Close();
-    driverRts_ = 0;
+    device_->SetDtr(false);
+    device_->SetRts(false);
+    device_->Purge();
+    device_->Close();
+    rts_ = RtsSwitcher::Library;
     lineStatus_ = 1;
 }
 
@@ -116,18 +100,19 @@ void CComm::OnCommEvent(uint32_t mask) {
         } else if (mask & platform::kLineEventReceived) {
             Drain();
         } else if (mask & platform::kLineEventTransmitEmpty) {
-            if (!driverRts_) {
+            // A server's line keeps the library's pause after the frame, as a serial port does.
+            if (!DriverSwitchesRts()) {
                 platform::SleepMilliseconds(kRtsSettleMilliseconds);
-                device_.SetRts(false);
+                device_->SetRts(false);
             }
             lineStatus_ = 0;
             NotifyParent(WM_COMM_TXDONE);
             txIdle_ = 1;
         } else if (mask & platform::kLineEventBreak) {
-            device_.ClearBreak();
-            device_.ClearError();
+            device_->ClearBreak();
+            device_->Pending();
         } else if (mask & platform::kLineEventError) {
-            device_.ClearError();
+            device_->Pending();
         }
     }
 }
@@ -138,10 +123,10 @@ void CComm::Drain() {
     constexpr int kFailedReadLimit = 3;
     uint8_t chunk[4096];
     int failedReads = 0;
-    for (size_t queued = device_.ClearError(); queued > 0 && open_; queued = device_.ClearError()) {
+    for (size_t queued = device_->Pending(); queued > 0 && open_; queued = device_->Pending()) {
         size_t got = 0;
         platform::IoResult result =
-            device_.Read(chunk, queued < sizeof chunk ? queued : sizeof chunk, got);
+            device_->Read(chunk, queued < sizeof chunk ? queued : sizeof chunk, got);
         if (result != platform::IoResult::Completed) lineStatus_ = 1;
         if (got == 0) {
             if (++failedReads >= kFailedReadLimit) break;
@@ -156,13 +141,13 @@ void CComm::Drain() {
 void CComm::Write(const ByteArray& bytes) {
     if (!open_ || !txIdle_) return;
     txIdle_ = 0;
-    if (!driverRts_) {
-        device_.SetRts(true);
+    if (!DriverSwitchesRts()) {
+        device_->SetRts(true);
         platform::SleepMilliseconds(kRtsSettleMilliseconds);
     }
-    platform::IoResult result = device_.Write(bytes.data(), bytes.size());
+    platform::IoResult result = device_->Write(bytes.data(), bytes.size());
     if (result != platform::IoResult::Completed) lineStatus_ = 1;
-    if (result == platform::IoResult::Failed) device_.ClearError();
+    if (result == platform::IoResult::Failed) device_->Pending();
 }
 
 void CComm::TakeReceived(ByteArray& destination) {
@@ -171,8 +156,9 @@ void CComm::TakeReceived(ByteArray& destination) {
 }
 
 void CComm::Purge() {
-    device_.Purge();
-    device_.ClearError();
+    if (!device_) return;
+    device_->Purge();
+    device_->Pending();
     txIdle_ = 1;
 }
 

@@ -1,12 +1,14 @@
-// The serial port object: opens a port from a settings text, takes its line events on the owner
-// thread, drains received bytes and writes frames with RTS raised around them.
+// The port object: opens a line (a serial port or a network line) from a settings text, takes its
+// line events on the owner thread, drains received bytes and writes frames with RTS raised
+// around them.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "codec/bytes.h"
-#include "platform/serial.h"
 #include "platform/window.h"
+#include "transport/line_device.h"
 #include "transport/port_settings.h"
 
 namespace qarn {
@@ -36,7 +38,9 @@ class CComm : public platform::Window {
     // Microseconds that this many characters take on the wire at the open port's settings.
     uint64_t WireMicroseconds(size_t characters) const;
     // 1 while the open port's driver switches RTS itself (rs485=kernel taken).
-    int DriverSwitchesRts() const { return driverRts_; }
+    int DriverSwitchesRts() const { return rts_ == RtsSwitcher::Driver; }
+    // 1 while the open line is a serial device server's, which switches RTS on its own line.
+    int ServerSwitchesRts() const { return rts_ == RtsSwitcher::Server; }
     int DriverRtsAsked() const { return settings_.rtsControl == RtsControl::Kernel; }
 
   protected:
@@ -53,14 +57,15 @@ class CComm : public platform::Window {
     void Drain();
     void NotifyParent(unsigned message);
 
-    platform::SerialDevice device_;
+    bool LibrarySwitchesRts() const { return rts_ == RtsSwitcher::Library; }
+
+    std::unique_ptr<LineDevice> device_;
     int open_ = 0;
     int txIdle_ = 1;
     PortSettings settings_;
-    uint8_t flowFlags_ = 8;
     ByteArray rxBuffer_;
     int lineStatus_ = 1;
-    int driverRts_ = 0;
+    RtsSwitcher rts_ = RtsSwitcher::Library;
 };
 
 } // namespace qarn

@@ -2,7 +2,6 @@
 
 #include <deque>
 
-#include "device/device.h"
 #include "platform/clock.h"
 #include "transport/comm.h"
 
@@ -107,6 +106,10 @@ int CHDLC::DriverSwitchesRts() const {
     return comm_ ? comm_->DriverSwitchesRts() : 0;
 }
 
+int CHDLC::ServerSwitchesRts() const {
+    return comm_ ? comm_->ServerSwitchesRts() : 0;
+}
+
 int CHDLC::DriverRtsAsked() const {
     return comm_ ? comm_->DriverRtsAsked() : 0;
 }
@@ -122,13 +125,13 @@ void CHDLC::OnPortData() {
     if (rawStream_.size() > kRawStreamLimit)
         rawStream_.erase(rawStream_.begin(),
                          rawStream_.end() - static_cast<std::ptrdiff_t>(kRawStreamLimit));
-    platform::SendToWindow(Parent(), WM_HDLC_STREAM, 0, 0);
+    platform::SendToWindow(Parent(), WM_LINK_STREAM, 0, 0);
     Assemble(received.data(), received.size());
 }
 
 void CHDLC::OnPortSent() {
     status_ = kLinkSent;
-    platform::SendToWindow(Parent(), WM_HDLC_SENT, 0, 0);
+    platform::SendToWindow(Parent(), WM_LINK_SENT, 0, 0);
 }
 
 void CHDLC::Assemble(const uint8_t* bytes, size_t size) {
@@ -248,7 +251,7 @@ void CHDLC::OnQuietLineCheck() {
 
 void CHDLC::OnFrameComplete() {
     lastFrame_ = rxPayload_;
-    platform::SendToWindow(Parent(), WM_HDLC_FRAME, 0, 0);
+    platform::SendToWindow(Parent(), WM_LINK_FRAME, sourceAddress_, 0);
 }
 
 } // namespace qarn

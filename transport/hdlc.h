@@ -12,6 +12,15 @@ namespace qarn {
 
 class CComm;
 
+// What the link tells its parent window: bytes arrived (the raw stream grew), a frame for this
+// host arrived (wParam the replying terminal's address; CopyFrame gives its data), a frame has
+// left the port.
+enum LinkMessage : unsigned {
+    WM_LINK_STREAM = 0x0D66,
+    WM_LINK_FRAME = 0x0D67,
+    WM_LINK_SENT = 0x0D68,
+};
+
 enum LinkStatus : int {
     kLinkSent = 0,
     kLinkNothingYet = 1,
@@ -39,15 +48,14 @@ class CHDLC : public platform::Window {
     int OpenPort(const char* settings);
     int ClosePort();
     int DriverSwitchesRts() const;
-    int DriverRtsAsked() const; // the last settings asked for rs485=kernel
+    int ServerSwitchesRts() const; // the line is a serial device server's
+    int DriverRtsAsked() const;    // the last settings asked for rs485=kernel
 
     void CopyFrame(ByteArray& destination) const { destination = lastFrame_; }
     void CopyStream(ByteArray& destination) const { destination = rawStream_; }
     void ClearStream() { rawStream_.clear(); }
 
     void SetMyAddress(int address) { myAddress_ = address & 0xFFFF; }
-    // The replying terminal's address, valid after a good frame.
-    int SourceAddress() const { return sourceAddress_; }
 
     // Feeds received bytes to the receive assembler (the port's data handler uses it).
     void Assemble(const uint8_t* bytes, size_t size);
@@ -59,6 +67,8 @@ class CHDLC : public platform::Window {
                                      platform::MessageParam lParam) override;
     void OnFinalDestroy() override;
     virtual void OnFrameComplete();
+    // The replying terminal's address, valid after a good frame.
+    int SourceAddress() const { return sourceAddress_; }
 
   private:
     void OnPortData();

@@ -116,6 +116,45 @@ bool ApplyItem(const std::string& item, size_t& position, bool (&given)[kFieldCo
     return ApplyValue(static_cast<Field>(field), value, settings);
 }
 
+// "tcp://" or "rfc2217://", any case, then HOST:PORT: the length of the name, or 0 when the text
+// is no network name or not a usable one.
+size_t ParseNetworkName(const std::string& all, PortSettings& settings) {
+    static const struct {
+        const char* scheme;
+        LineKind kind;
+    } kSchemes[] = {{"tcp://", LineKind::RawTcp}, {"rfc2217://", LineKind::Rfc2217}};
+    for (const auto& row : kSchemes) {
+        size_t length = std::strlen(row.scheme);
+        if (!SameWord(all.substr(0, length), row.scheme)) continue;
+        size_t hostEnd;
+        std::string host;
+        if (all.compare(length, 1, "[") == 0) {
+            size_t close = all.find(']', length);
+            if (close == std::string::npos) return 0;
+            host = all.substr(length + 1, close - length - 1);
+            hostEnd = close + 1;
+            if (host.empty() || host.find_first_not_of("0123456789abcdefABCDEF:.%") != host.npos)
+                return 0;
+        } else {
+            hostEnd = all.find(':', length);
+            if (hostEnd == std::string::npos) return 0;
+            host = all.substr(length, hostEnd - length);
+            if (host.empty() || host.find_first_of("[]/@ ") != host.npos) return 0;
+        }
+        if (all.compare(hostEnd, 1, ":") != 0) return 0;
+        size_t portEnd = all.find(':', hostEnd + 1);
+        std::string port = all.substr(hostEnd + 1, portEnd - hostEnd - 1);
+        if (!AllDigits(port) || port.size() > 5 || std::stoul(port) == 0 ||
+            std::stoul(port) > 65535)
+            return 0;
+        settings.kind = row.kind;
+        settings.host = host;
+        settings.tcpPort = static_cast<uint16_t>(std::stoul(port));
+        return portEnd == std::string::npos ? all.size() : portEnd;
+    }
+    return 0;
+}
+
 } // namespace
 
 bool ParseSettings(const char* text, PortSettings& settings) {
@@ -125,9 +164,13 @@ bool ParseSettings(const char* text, PortSettings& settings) {
         settings = parsed;
         return true;
     }
-    size_t colon = all.find(':');
+    size_t colon = ParseNetworkName(all, parsed);
+    if (parsed.kind == LineKind::Serial) {
+        if (all.find("://") != std::string::npos) return false;
+        colon = all.find(':');
+    }
     parsed.portName = all.substr(0, colon);
-    if (!NameUsable(parsed.portName)) return false;
+    if (parsed.kind == LineKind::Serial && !NameUsable(parsed.portName)) return false;
     if (colon != std::string::npos && colon + 1 < all.size()) {
         std::string values = all.substr(colon + 1);
         bool given[kFieldCount] = {};

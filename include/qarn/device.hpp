@@ -100,8 +100,8 @@ class Device {
     }
     bool disconnect() { return !Misuse() && DisConnectPort(state_->handle) == 1; }
     bool connected() const { return !Misuse() && IsConnect(state_->handle) == 1; }
-    // Who switches RTS around the frames: QARN_RTS_BY_LIBRARY or QARN_RTS_BY_DRIVER; 0 without
-    // an open port.
+    // Who switches RTS around the frames: QARN_RTS_BY_LIBRARY, QARN_RTS_BY_DRIVER or, on a
+    // tcp:// or rfc2217:// line, QARN_RTS_BY_SERVER; 0 without an open port.
     int rts_control() const { return Misuse() ? 0 : GetRtsControl(state_->handle); }
 
     // Settings; each takes effect from the next frame on.

@@ -23,8 +23,14 @@ struct LineSettings {
                        std::stoi(number) <= 256;
         bool devicePath = path.size() > 1 && path[0] == '/' &&
                           path.find_first_of(std::string(":\0", 2)) == std::string::npos;
-        if (!comName && !devicePath)
-            return Bad("the port \"" + path + "\" is neither a device path nor COM1 to COM256");
+        // tcp://HOST:PORT and rfc2217://HOST:PORT: the library checks the rest as it connects.
+        bool networkName =
+            (path.compare(0, 6, "tcp://") == 0 || path.compare(0, 10, "rfc2217://") == 0) &&
+            path.find('\0') == std::string::npos;
+        if (!comName && !devicePath && !networkName)
+            return Bad("the port \"" + path +
+                       "\" is neither a device path, COM1 to COM256, tcp://HOST:PORT nor "
+                       "rfc2217://HOST:PORT");
         if (baud <= 0) return Bad("the line speed must be above 0");
         if (std::string("NEOMS").find(parity) == std::string::npos || parity == '\0')
             return Bad("the parity must be N, E, O, M or S");

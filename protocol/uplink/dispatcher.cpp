@@ -13,7 +13,6 @@
 #include "protocol/uplink/property_decoders.h"
 #include "protocol/uplink/record_decoders.h"
 #include "protocol/uplink/record_forms.h"
-#include "transport/hdlc.h"
 
 namespace qarn {
 
@@ -338,16 +337,16 @@ bool AnswersCommand(int replyCode, int command) {
 }
 
 // Broadcasts (the searches among them) take every terminal's answer.
-bool FromAddressedTerminal(const CQARNCommand& device, const CQARNAction& action) {
-    if (action.Frame.size() < 2 || device.Link == nullptr) return true;
+bool FromAddressedTerminal(const CQARNAction& action, int terminal) {
+    if (action.Frame.size() < 2) return true;
     int destination = GetBigEndian16(action.Frame.data());
-    return destination == kBroadcastAddress || destination == device.Link->SourceAddress();
+    return destination == kBroadcastAddress || destination == terminal;
 }
 
 } // namespace
 
-void OfferReply(CQARNCommand& device, CQARNAction& action, const ByteArray& reply) {
-    if (!FromAddressedTerminal(device, action)) return;
+void OfferReply(CQARNCommand& device, CQARNAction& action, const ByteArray& reply, int terminal) {
+    if (!FromAddressedTerminal(action, terminal)) return;
     if (!reply.empty() && !AnswersCommand(reply[0], action.CommandCode)) {
         action.State = PAUSE;
         action.Result = kResultWrongReply;
@@ -356,11 +355,11 @@ void OfferReply(CQARNCommand& device, CQARNAction& action, const ByteArray& repl
         return;
     }
     action.SetReply(reply);
-    DecodeReply(device, action);
+    DecodeReply(device, action, terminal);
     action.ResultFromReply = 1;
 }
 
-void DecodeReply(CQARNCommand& device, CQARNAction& action) {
+void DecodeReply(CQARNCommand& device, CQARNAction& action, int terminal) {
     action.State = PAUSE;
     // An empty reply has no code to judge it by: a wrong reply, with nothing decoded or logged.
     if (action.Reply.empty()) {
@@ -370,7 +369,6 @@ void DecodeReply(CQARNCommand& device, CQARNAction& action) {
     }
     int code = action.Reply[0];
     action.Code = code;
-    int terminal = device.Link != nullptr ? device.Link->SourceAddress() : 0;
     if (device.AddLog) device.Log(code, kLogDecodeUpFrame, terminal);
     Reply reply{device,
                 action,

@@ -8,13 +8,15 @@ namespace qarn {
 class CQARNCommand;
 class CQARNAction;
 
-// Called with action.Reply filled (reply code and payload).
-void DecodeReply(CQARNCommand& device, CQARNAction& action);
+// Called with action.Reply filled (reply code and payload); terminal is the replying terminal's
+// address.
+void DecodeReply(CQARNCommand& device, CQARNAction& action, int terminal);
 
-// Hands the data of a frame that just arrived to a command that expects a reply. A command to
+// Hands the data of a frame that just arrived from terminal to a command that expects a reply. A
+// command to
 // one terminal takes only that terminal's frames (the others are left to the line monitor); a
 // reply whose code cannot answer the command is a wrong reply, with nothing decoded; any other
 // reply is decoded.
-void OfferReply(CQARNCommand& device, CQARNAction& action, const ByteArray& reply);
+void OfferReply(CQARNCommand& device, CQARNAction& action, const ByteArray& reply, int terminal);
 
 } // namespace qarn

@@ -118,9 +118,13 @@ class Line:
     def __init__(self, path: str, baud: int = 9600, parity: str = "E", data_bits: int = 8,
                  stop_bits: float = 1, host: int = 1, wait_time: int = 500,
                  comm_key: Optional[str] = None) -> None:
+        # A serial device server's port, "tcp://HOST:PORT" or "rfc2217://HOST:PORT", is checked
+        # by the library as it connects.
+        network = path.startswith(("tcp://", "rfc2217://")) and "\0" not in path
         if not (path.startswith("/") and ":" not in path and "\0" not in path) and not (
-                len(path) == 4 and path.startswith("COM") and path[3] in "123456789"):
-            raise ValueError(f"port {path!r} is neither a device path nor COM1 to COM9")
+                len(path) == 4 and path.startswith("COM") and path[3] in "123456789") and not network:
+            raise ValueError(f"port {path!r} is neither a device path, COM1 to COM9, "
+                             "tcp://HOST:PORT nor rfc2217://HOST:PORT")
         if parity not in ("N", "E", "O", "M", "S"):
             raise ValueError("parity must be N, E, O, M or S")
         if baud <= 0 or data_bits not in (5, 6, 7, 8) or stop_bits not in (1, 1.5, 2):
@@ -314,8 +318,8 @@ class Line:
 
     @property
     def rts_control(self) -> int:
-        """Who switches RTS around the frames: 1 the library, 2 the driver; 0 without an open
-        port."""
+        """Who switches RTS around the frames: 1 the library, 2 the driver, 3 the serial device
+        server of a tcp:// or rfc2217:// line; 0 without an open port."""
         self._check()
         return self._lib.GetRtsControl(self._device)
 

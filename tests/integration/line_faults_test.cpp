@@ -39,13 +39,6 @@ TEST_F(LineFaults, PortReconnectsWithTheSameOrOtherSettings) {
     EXPECT_EQ(RunAndEnd(0x0002, 0x83).result, 8);
 }
 
-// The reason for a failed ConnectPort, where the target's codes are known here.
-#if defined(_WIN32)
-#define EXPECT_PORT_ERROR(code, what)
-#else
-#define EXPECT_PORT_ERROR(code, what) EXPECT_EQ(errno, code) << what
-#endif
-
 TEST_F(LineFaults, SettingsAreTakenAsTheLineRunsThemOrRefused) {
     Open();
     for (const char* values :

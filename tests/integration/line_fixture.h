@@ -15,6 +15,13 @@
 #include "simulated_line.h"
 #include "target.h"
 
+// The reason for a failed ConnectPort, where the target's codes are known here.
+#if defined(_WIN32)
+#define EXPECT_PORT_ERROR(code, what)
+#else
+#define EXPECT_PORT_ERROR(code, what) EXPECT_EQ(errno, code) << what
+#endif
+
 namespace scenario {
 
 using Bytes = std::vector<uint8_t>;

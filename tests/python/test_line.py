@@ -8,6 +8,7 @@ import errno
 import gc
 import os
 import signal
+import socket
 import subprocess
 import threading
 import time
@@ -143,6 +144,13 @@ def test_exceptions_by_result(simulator, line, tmp_path):
     assert str(taken.value).endswith(": the port is in use by another program")
     with pytest.raises(ValueError):
         qarn.Line(simulator.port, parity="X")
+    # A serial device server's port is taken and connected to; nothing listens on this one.
+    with socket.socket() as unused:
+        unused.bind(("127.0.0.1", 0))
+        nobody = unused.getsockname()[1]
+    with pytest.raises(qarn.PortError) as refused:
+        qarn.Line(f"rfc2217://127.0.0.1:{nobody}")
+    assert refused.value.errno == errno.ECONNREFUSED
 
     caught = []
     worker = threading.Thread(target=lambda: caught.append(_error_of(lambda: line.beep(2))))

@@ -6,37 +6,22 @@
 #include "device/action.h"
 #include "device/device.h"
 #include "test_files.h"
-#include "transport/hdlc.h"
 
 namespace qarn {
 namespace {
-
-// A link object without a device above it, fed one frame so that it knows a replying terminal.
-class ReplyingLink : public CHDLC {
-  public:
-    void ReceiveFrom(int source) {
-        ByteArray frame = {
-            0x0F, 0x0F, 0x55, 0xAB, 0xAB, 0x00, 0x01, uint8_t(source >> 8), uint8_t(source),
-            0x00, 0x01, 0x1B};
-        frame.push_back(XorSum(frame.data() + 5, frame.size() - 5));
-        Assemble(frame.data(), frame.size());
-    }
-
-  protected:
-    void OnFinalDestroy() override {}
-};
 
 class Dispatcher : public ::testing::Test {
   protected:
     CQARNCommand device;
     CQARNAction action;
     ByteArray params;
+    int terminal = 0;
 
     void Decode(int code, const ByteArray& payload) {
         ByteArray reply{uint8_t(code)};
         reply.insert(reply.end(), payload.begin(), payload.end());
         action.SetReply(reply);
-        DecodeReply(device, action);
+        DecodeReply(device, action, terminal);
     }
     void SetSubCode(int subCode) {
         params.clear();
@@ -164,7 +149,7 @@ TEST_F(Dispatcher, StatusByteAndRepliesWithoutOne) {
     action = CQARNAction();
     action.Code = 0x12;
     action.SetReply({});
-    DecodeReply(device, action);
+    DecodeReply(device, action, terminal);
     Expect(12, 9, 0);
     EXPECT_EQ(action.Code, 0x12);
 }
@@ -196,19 +181,13 @@ TEST_F(Dispatcher, DownloadAcknowledgements) {
 
 TEST_F(Dispatcher, RecordsAndLogCarryTheReplyingTerminal) {
     test::ScratchDir directory;
-    ReplyingLink link;
-    ASSERT_TRUE(link.CreateChild(0));
-    link.SetMyAddress(0x0001);
-    link.ReceiveFrom(0x0042);
-    device.Link = &link;
+    terminal = 0x0042;
     device.SetAddLog(1);
     action.Address = 0x0007;
     Decode(0x10, ByteArray(18));
     action.SetReply({});
-    DecodeReply(device, action); // nothing to log without a reply code
+    DecodeReply(device, action, terminal); // nothing to log without a reply code
     device.SetAddLog(0);
-    device.Link = nullptr;
-    link.Destroy();
 
     EXPECT_EQ(Entry(36), 0x0042);
     EXPECT_EQ(Entry(40 + 36), 0x0042);

@@ -110,3 +110,38 @@ TEST(PortSettings, Rs485KeyChoosesWhoSwitchesRts) {
     ASSERT_TRUE(ParseSettings("COM1:baud=9600,parity=E,data=8,stop=1", s));
     EXPECT_EQ(s.rtsControl, RtsControl::Software);
 }
+
+TEST(PortSettings, NetworkLinesNameServerAndPortBeforeTheValues) {
+    const struct {
+        const char* text;
+        qarn::LineKind kind;
+        const char* host;
+        uint16_t port;
+        const char* name;
+        uint32_t baud;
+        int parity;
+    } cases[] = {
+        {"tcp://127.0.0.1:4001", qarn::LineKind::RawTcp, "127.0.0.1", 4001, "tcp://127.0.0.1:4001",
+         9600, 2},
+        {"RFC2217://[::1]:65535:baud=19200,parity=N", qarn::LineKind::Rfc2217, "::1", 65535,
+         "RFC2217://[::1]:65535", 19200, 0},
+        {"tcp://cabinet-7.site:23:115200,O", qarn::LineKind::RawTcp, "cabinet-7.site", 23,
+         "tcp://cabinet-7.site:23", 115200, 1},
+    };
+    for (const auto& c : cases) {
+        PortSettings s = Parse(c.text);
+        EXPECT_EQ(s.kind, c.kind) << c.text;
+        EXPECT_EQ(s.host, c.host) << c.text;
+        EXPECT_EQ(s.tcpPort, c.port) << c.text;
+        ExpectLine(s, c.name, c.baud, c.parity, 8, 0);
+    }
+    EXPECT_EQ(Parse("COM2").kind, qarn::LineKind::Serial);
+    for (const char* text : {"tcp://host", "tcp://host:", "tcp://host:0", "tcp://host:65536",
+                             "tcp://:4001", "tcp://[::1:4001", "tcp://[]:4001", "tcp://[::1]4001",
+                             "tcp://a/b:4001", "udp://host:4001", "rfc2217://host:4001x",
+                             "tcp://host:4001:baud=0", "socket://host:4001"}) {
+        PortSettings s;
+        EXPECT_FALSE(ParseSettings(text, s)) << text;
+        EXPECT_EQ(s.kind, qarn::LineKind::Serial) << text;
+    }
+}

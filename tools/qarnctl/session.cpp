@@ -12,21 +12,32 @@ namespace {
 constexpr char kDefaultLineSettings[] = "baud=9600,parity=E,data=8,stop=1";
 
 // The port's name in a settings text, for messages.
+// Where the port's name ends: at the first ':', or for tcp://HOST:PORT and rfc2217://HOST:PORT
+// at the ':' after the port (HOST may be a bracketed IPv6 address).
+size_t NameEnd(const std::string& settings) {
+    size_t scheme = settings.find("://");
+    if (scheme == std::string::npos) return settings.find(':');
+    size_t host = settings.find(']', scheme);
+    size_t port = settings.find(':', host == std::string::npos ? scheme + 3 : host);
+    return port == std::string::npos ? port : settings.find(':', port + 1);
+}
+
 std::string PortPath(const std::string& settings) {
-    return settings.substr(0, settings.find(':'));
+    return settings.substr(0, NameEnd(settings));
 }
 
 // Who switches RTS around the frames on the open port, for the port line.
 const char* RtsNote(int control) {
     if (control == QARN_RTS_BY_DRIVER) return " (RTS switched by the driver)";
     if (control == QARN_RTS_BY_LIBRARY) return " (RTS switched by the library)";
+    if (control == QARN_RTS_BY_SERVER) return " (RTS switched by the serial device server)";
     return "";
 }
 
 } // namespace
 
 std::string PortSettings(const std::string& port) {
-    if (port.find(':') != std::string::npos) return port;
+    if (NameEnd(port) != std::string::npos) return port;
     return port + ":" + kDefaultLineSettings;
 }
 
