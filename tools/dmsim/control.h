@@ -16,6 +16,9 @@ namespace dmsim {
 // The longest control line or control-pty request taken, without its line end.
 constexpr size_t kMaxControlLine = 4096;
 
+// The pause between reads while a too-long line is dropped.
+constexpr int kSkippingPauseMilliseconds = 20;
+
 // Cuts the bytes arriving on a control input into lines. A line that grows past
 // kMaxControlLine without ending comes out once as too long, and its bytes up to its end are
 // dropped: the input held stays bounded whatever arrives.
@@ -26,6 +29,9 @@ class LineSplitter {
         std::string text; // without the line end ("\n" or "\r\n")
     };
     std::vector<Line> Add(const char* bytes, size_t count);
+    // Inside a line already answered as too long: the caller reads on at a slower pace, so an
+    // input that never ends a line costs little processor time.
+    bool Skipping() const { return skipping_; }
 
   private:
     std::string pending_;

@@ -68,6 +68,7 @@ void WaitForEnd(Simulator& simulator, bool watchStdin, Line* control) {
                 std::printf("%s\n", answer.c_str());
                 std::fflush(stdout);
             }
+            if (lines.Skipping()) poll(ready, 1, kSkippingPauseMilliseconds); // a signal ends it
         }
     }
 }

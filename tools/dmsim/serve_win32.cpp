@@ -44,14 +44,17 @@ void ReadStdin(Simulator& simulator, std::shared_ptr<StdinState> state) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     // What is there, a console line or a pipe's bytes, up to the buffer's size.
     while (ReadFile(input, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        std::lock_guard<std::mutex> lock(state->mutex);
-        if (state->ended) return;
-        for (const LineSplitter::Line& line : lines.Add(buffer, got)) {
-            std::string answer =
-                line.tooLong ? kTooLongAnswer : RunControlLine(simulator, line.text);
-            std::printf("%s\n", answer.c_str());
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            if (state->ended) return;
+            for (const LineSplitter::Line& line : lines.Add(buffer, got)) {
+                std::string answer =
+                    line.tooLong ? kTooLongAnswer : RunControlLine(simulator, line.text);
+                std::printf("%s\n", answer.c_str());
+            }
+            std::fflush(stdout);
         }
-        std::fflush(stdout);
+        if (lines.Skipping()) Sleep(kSkippingPauseMilliseconds);
     }
     SetEvent(endEvent);
 }
