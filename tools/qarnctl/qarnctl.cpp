@@ -66,7 +66,8 @@ int RunQarnctl(int argc, const char* const* argv, std::ostream& out, std::ostrea
     app.fallthrough();
     std::string host = "1";
     app.add_option("--port", context.line.port,
-                   "serial line: PATH[:baud=9600,parity=E,data=8,stop=1] or COMn[:...]; "
+                   "the line: PATH[:baud=9600,parity=E,data=8,stop=1], COMn[:...], "
+                   "tcp://HOST:PORT[:...] or rfc2217://HOST:PORT[:...]; "
                    "without it, the embedded simulated line (Linux only)");
     app.add_option("--host", host, "the host's address on the line (default 1)")
         ->check(AddressValidator());

@@ -15,7 +15,8 @@ class EmbeddedLine;
 class NotifyWindow;
 
 struct LineOptions {
-    std::string port; // PATH[:settings] or COMn[:settings]; empty: the embedded line (Linux)
+    std::string port; // PATH, COMn, tcp://HOST:PORT or rfc2217://HOST:PORT[:settings]; empty: the
+                      // embedded line (Linux)
     int host = 1;
     int waitMilliseconds = 500;
     std::string key = "58213094";
