@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/bounded_call.h"
 #include "platform/clock.h"
 #include "platform/posix/descriptor_watch.h"
 #include "platform/relay_window.h"
@@ -139,13 +140,33 @@ bool StreamSocket::Connect(const std::string& host, uint16_t port, unsigned time
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (lookup != 0) {
-        if (lookup == EAI_SYSTEM && errno != 0) return false;
-        SetNetworkError(lookup == EAI_AGAIN ? NetworkReason::TimedOut : NetworkReason::NameUnknown);
+    struct Lookup {
+        int code = EAI_AGAIN;
+        int error = 0; // errno of an EAI_SYSTEM failure
+        addrinfo* found = nullptr;
+    };
+    std::string service = std::to_string(port);
+    std::optional<Lookup> done = CallWithin<Lookup>(
+        [host, service, hints] {
+            Lookup lookup;
+            lookup.code = getaddrinfo(host.c_str(), service.c_str(), &hints, &lookup.found);
+            lookup.error = errno;
+            return lookup;
+        },
+        [](Lookup& late) {
+            if (late.code == 0) freeaddrinfo(late.found);
+        },
+        timeoutMilliseconds);
+    if (!done || done->code != 0) {
+        if (done && done->code == EAI_SYSTEM && done->error != 0) {
+            errno = done->error;
+            return false;
+        }
+        SetNetworkError(!done || done->code == EAI_AGAIN ? NetworkReason::TimedOut
+                                                         : NetworkReason::NameUnknown);
         return false;
     }
+    addrinfo* found = done->found;
     int fd = -1;
     int reason = ETIMEDOUT;
     for (addrinfo* address = found; address && fd < 0; address = address->ai_next) {

@@ -13,6 +13,7 @@
 
 #include <string>
 
+#include "platform/bounded_call.h"
 #include "platform/clock.h"
 #include "platform/relay_window.h"
 
@@ -160,13 +161,27 @@ bool StreamSocket::Connect(const std::string& host, uint16_t port, unsigned time
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (lookup != 0) {
+    struct Lookup {
+        int code = WSATRY_AGAIN;
+        addrinfo* found = nullptr;
+    };
+    std::string service = std::to_string(port);
+    std::optional<Lookup> done = CallWithin<Lookup>(
+        [host, service, hints] {
+            Lookup lookup;
+            lookup.code = getaddrinfo(host.c_str(), service.c_str(), &hints, &lookup.found);
+            return lookup;
+        },
+        [](Lookup& late) {
+            if (late.code == 0) freeaddrinfo(late.found);
+        },
+        timeoutMilliseconds);
+    if (!done || done->code != 0) {
         Close();
-        SetLastError(static_cast<DWORD>(lookup));
+        SetLastError(done ? static_cast<DWORD>(done->code) : WSAETIMEDOUT);
         return false;
     }
+    addrinfo* found = done->found;
     SOCKET connected = INVALID_SOCKET;
     int reason = WSAETIMEDOUT;
     for (addrinfo* address = found; address && connected == INVALID_SOCKET;
