@@ -152,7 +152,32 @@ connection: &telnet
   options:
     kickolduser: true
 YAML
-    "$ser2net" -n -c "$config" -P "$out/ser2net.pid" >"$out/ser2net.log" 2>&1 </dev/null &
+    # The scenarios under Wine cannot signal a Linux process: they ask this keeper to kill or
+    # restart ser2net by creating a file "kill" or "start" in its directory, and wait for
+    # "killed" or "started".
+    local requests=$out/ser2net-requests
+    rm -rf "$requests" && mkdir -p "$requests"
+    QARN_TEST_SER2NET_REQUESTS="Z:${requests//\//\\}"
+    export QARN_TEST_SER2NET_REQUESTS
+    (
+        launch() { "$ser2net" -n -c "$config" -P "$out/ser2net.pid" >>"$out/ser2net.log" 2>&1 </dev/null & pid=$!; }
+        trap 'kill -9 $pid 2>/dev/null; exit 0' TERM
+        launch
+        while sleep 0.02; do
+            if [ -e "$requests/kill" ]; then
+                kill -9 "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+                rm -f "$requests/kill" && touch "$requests/killed"
+            elif [ -e "$requests/start" ]; then
+                launch
+                # Listening, seen without connecting: a client would hold the line.
+                for _ in $(seq 200); do
+                    grep -qi ":$(printf %04X "$QARN_TEST_SER2NET_RAW") 00000000:0000 0A" /proc/net/tcp && break
+                    sleep 0.05
+                done
+                rm -f "$requests/start" && touch "$requests/started"
+            fi
+        done
+    ) &
     device_server=$!
 }
 

@@ -1,6 +1,6 @@
 // On Windows the scenarios find ser2net already serving the simulator's line: the test script
 // starts it on the Linux side and gives its ports in QARN_TEST_SER2NET_RAW and
-// QARN_TEST_SER2NET_RFC2217. It cannot be stopped from here.
+// QARN_TEST_SER2NET_RFC2217, and kills or restarts it on request.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -27,7 +27,8 @@ SOCKET BoundSocket(int& port) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof address;
-    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (s == INVALID_SOCKET ||
+        bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         if (s != INVALID_SOCKET) closesocket(s);
         return INVALID_SOCKET;
@@ -82,12 +83,34 @@ bool DeviceServer::WaitForLineFree(int) {
     return true;
 }
 
-bool DeviceServer::Kill() {
+namespace {
+
+// Asks ./run's keeper of ser2net to act (it watches the directory named by
+// QARN_TEST_SER2NET_REQUESTS for a file of that name) and waits until it says it has.
+bool AskKeeper(const char* request, const char* done) {
+    const char* directory = std::getenv("QARN_TEST_SER2NET_REQUESTS");
+    if (!directory) return false;
+    std::string base = std::string(directory) + "\\";
+    DeleteFileA((base + done).c_str());
+    HANDLE file = CreateFileA((base + request).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    for (int waited = 0; waited < 10000; waited += 10) {
+        if (GetFileAttributesA((base + done).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        Sleep(10);
+    }
     return false;
 }
 
+} // namespace
+
+bool DeviceServer::Kill() {
+    return AskKeeper("kill", "killed");
+}
+
 bool DeviceServer::Restart() {
-    return false;
+    return AskKeeper("start", "started");
 }
 
 bool DeviceServer::Launch() {
