@@ -152,14 +152,17 @@ connection: &telnet
   options:
     kickolduser: true
 YAML
-    # The scenarios under Wine cannot signal a Linux process: they ask this keeper to kill or
-    # restart ser2net by creating a file "kill" or "start" in its directory, and wait for
-    # "killed" or "started".
+    # The scenarios under Wine cannot signal or look into a Linux process: they ask this keeper
+    # by creating a file in its directory, and wait for its answer: "kill" (ser2net ended at
+    # once, "killed"), "start" (restarted on the same ports, "started") and "release" (ser2net
+    # no longer holds the simulator's line, which it keeps open a while after a client leaves,
+    # "released").
     local requests=$out/ser2net-requests
     rm -rf "$requests" && mkdir -p "$requests"
     QARN_TEST_SER2NET_REQUESTS="Z:${requests//\//\\}"
     export QARN_TEST_SER2NET_REQUESTS
     (
+        set +e # a killed server's exit status is expected here
         launch() { "$ser2net" -n -c "$config" -P "$out/ser2net.pid" >>"$out/ser2net.log" 2>&1 </dev/null & pid=$!; }
         trap 'kill -9 $pid 2>/dev/null; exit 0' TERM
         launch
@@ -175,6 +178,12 @@ YAML
                     sleep 0.05
                 done
                 rm -f "$requests/start" && touch "$requests/started"
+            elif [ -e "$requests/release" ]; then
+                for _ in $(seq 400); do
+                    readlink /proc/"$pid"/fd/* 2>/dev/null | grep -qx "$(readlink -f "$line")" || break
+                    sleep 0.05
+                done
+                rm -f "$requests/release" && touch "$requests/released"
             fi
         done
     ) &

@@ -206,7 +206,9 @@ TEST(DmsimLine, KeyCheckHostClockAndBoundedControlLines) {
     std::time_t now = std::time(nullptr);
     Bytes status = line.host->Ask(2, 0x16);
     ASSERT_EQ(status.size(), 13u);
-    EXPECT_EQ(status[2], std::localtime(&now)->tm_year % 100);
+    std::tm local{};
+    localtime_r(&now, &local);
+    EXPECT_EQ(status[2], local.tm_year % 100);
     line.host->Send(0xAAAA, 0x01, Hex("1405031300070907"));
     EXPECT_EQ(line.host->Ask(2, 0x16), Hex("16"
                                            "1405031300070907"

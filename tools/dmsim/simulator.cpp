@@ -30,7 +30,13 @@ constexpr int kQuietMilliseconds = 100;
 
 Clock HostClock() {
     std::time_t now = std::time(nullptr);
-    std::tm local = *std::localtime(&now);
+    std::tm local{};
+    // The reentrant forms: the simulator runs beside the host's threads.
+#if defined(_WIN32)
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
     Clock clock;
     clock.year = local.tm_year + 1900;
     clock.month = local.tm_mon + 1;

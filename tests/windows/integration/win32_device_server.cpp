@@ -37,6 +37,24 @@ SOCKET BoundSocket(int& port) {
     return s;
 }
 
+// Asks ./run's keeper of ser2net to act (it watches the directory named by
+// QARN_TEST_SER2NET_REQUESTS for a file of that name) and waits until it says it has.
+bool AskKeeper(const char* request, const char* done, int timeoutMilliseconds = 10000) {
+    const char* directory = std::getenv("QARN_TEST_SER2NET_REQUESTS");
+    if (!directory) return false;
+    std::string base = std::string(directory) + "\\";
+    DeleteFileA((base + done).c_str());
+    HANDLE file = CreateFileA((base + request).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    for (int waited = 0; waited < timeoutMilliseconds; waited += 10) {
+        if (GetFileAttributesA((base + done).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 } // namespace
 
 int UnusedPort() {
@@ -57,7 +75,10 @@ SilentListener::~SilentListener() {
     if (static_cast<SOCKET>(socket_) != INVALID_SOCKET) closesocket(static_cast<SOCKET>(socket_));
 }
 
-DeviceServer::~DeviceServer() = default;
+// The scenarios that follow use the simulator's line directly: ser2net must have let go of it.
+DeviceServer::~DeviceServer() {
+    if (rawPort_ != 0) WaitForLineFree(20000);
+}
 
 bool DeviceServer::Start(const std::string& line, int, std::string& why) {
     line_ = line;
@@ -78,32 +99,9 @@ std::string DeviceServer::Rfc2217(const std::string& values) const {
     return "rfc2217://127.0.0.1:" + std::to_string(telnetPort_) + ":" + values;
 }
 
-// Not visible from here; the scenarios' connecting tries again while the server refuses.
-bool DeviceServer::WaitForLineFree(int) {
-    return true;
+bool DeviceServer::WaitForLineFree(int timeoutMilliseconds) {
+    return AskKeeper("release", "released", timeoutMilliseconds);
 }
-
-namespace {
-
-// Asks ./run's keeper of ser2net to act (it watches the directory named by
-// QARN_TEST_SER2NET_REQUESTS for a file of that name) and waits until it says it has.
-bool AskKeeper(const char* request, const char* done) {
-    const char* directory = std::getenv("QARN_TEST_SER2NET_REQUESTS");
-    if (!directory) return false;
-    std::string base = std::string(directory) + "\\";
-    DeleteFileA((base + done).c_str());
-    HANDLE file = CreateFileA((base + request).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(file);
-    for (int waited = 0; waited < 10000; waited += 10) {
-        if (GetFileAttributesA((base + done).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-        Sleep(10);
-    }
-    return false;
-}
-
-} // namespace
 
 bool DeviceServer::Kill() {
     return AskKeeper("kill", "killed");
