@@ -155,8 +155,10 @@ void CheckLine(const Qarn& qarn, const std::string& port, int terminal, Checks& 
     qarn.RecvHDLC(device, text);
     qarn.ClearRecvStr(device);
     app.Clear();
+    // The key bytes of the default key text "58213094" under the build's default key table: the
+    // terminal ignores a frame with any other.
     char body[64];
-    std::snprintf(body, sizeof body, "%02x %02x %02x %02x 3132333435363738 %02x", terminal >> 8,
+    std::snprintf(body, sizeof body, "%02x %02x %02x %02x 6F04A4D0841436B9 %02x", terminal >> 8,
                   terminal & 0xFF, kHostAddress >> 8, kHostAddress & 0xFF, kStatusCode);
     qarn.SendFrame(device, body);
     bool answered = PumpUntil([&app] { return app.Count(WM_HDLC_FRAME) > 0; }, kNotificationWait);

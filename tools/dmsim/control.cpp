@@ -194,7 +194,7 @@ std::vector<LineSplitter::Line> LineSplitter::Add(const char* bytes, size_t coun
             skipping_ = false;
         } else if (!skipping_) {
             pending_ += c;
-            if (pending_.size() > kMaxControlLine + 1) { // room for a "\r" before the end
+            if (pending_.size() > longest_ + 1) { // room for a "\r" before the end
                 lines.push_back({true, ""});
                 pending_.clear();
                 skipping_ = true;

@@ -13,17 +13,22 @@
 
 namespace dmsim {
 
-// The longest control line or control-pty request taken, without its line end.
+// The longest control line taken, without its line end.
 constexpr size_t kMaxControlLine = 4096;
+// The longest control-pty request: it may carry a whole terminal's state in hex, the largest
+// black list (4,181,760 numbers) among it.
+constexpr size_t kMaxControlRequest = size_t{64} << 20;
 
 // The pause between reads while a too-long line is dropped.
 constexpr int kSkippingPauseMilliseconds = 20;
 
-// Cuts the bytes arriving on a control input into lines. A line that grows past
-// kMaxControlLine without ending comes out once as too long, and its bytes up to its end are
-// dropped: the input held stays bounded whatever arrives.
+// Cuts the bytes arriving on a control input into lines. A line that grows past the longest
+// taken without ending comes out once as too long, and its bytes up to its end are dropped: the
+// input held stays bounded whatever arrives.
 class LineSplitter {
   public:
+    explicit LineSplitter(size_t longest = kMaxControlLine) : longest_(longest) {}
+
     struct Line {
         bool tooLong = false;
         std::string text; // without the line end ("\n" or "\r\n")
@@ -34,6 +39,7 @@ class LineSplitter {
     bool Skipping() const { return skipping_; }
 
   private:
+    size_t longest_;
     std::string pending_;
     bool skipping_ = false; // inside a line already answered as too long
 };

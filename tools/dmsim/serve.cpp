@@ -45,7 +45,7 @@ void ServeRequests(Line& control, RemoteControl& remote, LineSplitter& requests)
 // Blocks until a signal arrives or, unless ignored, stdin ends; answers the control lines that
 // arrive on stdin, and the requests on the control pty if there is one, meanwhile.
 void WaitForEnd(Simulator& simulator, bool watchStdin, Line* control) {
-    LineSplitter lines, requests;
+    LineSplitter lines, requests(kMaxControlRequest);
     RemoteControl remote(simulator);
     for (;;) {
         pollfd ready[3] = {{signalPipe[0], POLLIN, 0},
