@@ -11,6 +11,7 @@
 #include "device/device.h"
 #include "device/engine.h"
 #include "device/handles.h"
+#include "platform/card_text.h"
 #include "platform/system_error.h"
 #include "protocol/downlink/builder.h"
 #include "protocol/downlink/command_table.h"
@@ -200,6 +201,22 @@ void QARN_CALL SendCommandFrame(int handle, int terminal, int code, const char* 
     AppendFrameHead(*device, terminal, code, frame);
     frame.insert(frame.end(), payload.begin(), payload.end());
     device->Link->Send(frame);
+}
+
+int QARN_CALL ConvertCardText(int toCard, int big5, const char* input, int inputSize, char* output,
+                              int outputSize) {
+    if (inputSize < 0 || outputSize < 0 || (!input && inputSize > 0) || (!output && outputSize > 0))
+        return -1;
+    std::string_view text(input ? input : "", static_cast<size_t>(inputSize));
+    std::string converted;
+    if (!toCard)
+        platform::DecodeCardText(text, big5 != 0, converted);
+    else if (!platform::EncodeCardText(text, big5 != 0, converted))
+        return -1;
+    if (converted.size() > static_cast<size_t>(INT32_MAX)) return -1;
+    if (converted.size() <= static_cast<size_t>(outputSize))
+        std::memcpy(output, converted.data(), converted.size());
+    return static_cast<int>(converted.size());
 }
 
 int QARN_CALL RecvStream(int handle, char* text) {

@@ -30,7 +30,7 @@ exports=(ClearRecvStr@4 CloseDevice@4 ConnectPort@8 DisConnectPort@4 EndQARNComm
     GetCmdResult@4 GetData@12 GetSizeOfData@4 IsConnect@4 OpenDevice@8 RecvEdition@4
     RecvHDLC@8 RecvStream@8 SendFrame@8 SetAddLog@8 SetCommKey@8 SetInnerCmd@8 SetInnerCode@8
     SetMyAddress@8 SetWaitTime@8 StartQARNCommand@20)
-added_exports=(GetRtsControl@4 GetRecordForm@4 PostQuitToOwner@4 CancelQARNCommand@4 SendCommandFrame@16)
+added_exports=(GetRtsControl@4 GetRecordForm@4 PostQuitToOwner@4 CancelQARNCommand@4 SendCommandFrame@16 ConvertCardText@24)
 system_dlls="^(kernel32|user32|comctl32|msvcrt|gdi32|advapi32|ws2_32)\.dll$"
 
 generator() {

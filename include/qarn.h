@@ -98,6 +98,15 @@ QARN_API void QARN_CALL SendCommandFrame(int device, int terminal, int code,
                                          const char* payloadHex);
 QARN_API int QARN_CALL RecvStream(int device, char* text);
 QARN_API int QARN_CALL RecvHDLC(int device, char* text);
+
+/* Card names and LCD titles: converts inputSize bytes between UTF-8 and the terminals' code,
+ * GB2312 or (big5 nonzero) Big5. toCard nonzero: UTF-8 in, the code out; -1 when the text is not
+ * UTF-8 or holds a character the code has no form for. toCard 0: the code in, UTF-8 out, with
+ * U+FFFD for what does not convert. Returns the result's size in bytes and writes it to output
+ * when outputSize holds it (output may be NULL with outputSize 0 to ask the size); -1 for a
+ * NULL input with a size or a negative size. */
+QARN_API int QARN_CALL ConvertCardText(int toCard, int big5, const char* input, int inputSize,
+                                       char* output, int outputSize);
 QARN_API void QARN_CALL ClearRecvStr(int device);
 QARN_API void QARN_CALL RecvEdition(char* buffer); /* 7 characters, no NUL */
 

@@ -6,7 +6,7 @@ namespace wintest {
 
 namespace {
 
-constexpr int kLastOrdinal = 52;
+constexpr int kLastOrdinal = 54;
 
 // Checks one export and stores its address in slot; false when it is missing.
 template <class Function>

@@ -36,7 +36,8 @@ namespace wintest {
     X(GetRecordForm, 4, 45, 46)                                                                    \
     X(PostQuitToOwner, 4, 47, 48)                                                                  \
     X(CancelQARNCommand, 4, 49, 50)                                                                \
-    X(SendCommandFrame, 16, 51, 52)
+    X(SendCommandFrame, 16, 51, 52)                                                                \
+    X(ConvertCardText, 24, 53, 54)
 
 struct Qarn {
 #define QARN_FIELD(name, bytes, ordinal, decoratedOrdinal) decltype(&::name) name = nullptr;

@@ -92,6 +92,10 @@ int QARN_CALL CancelQARNCommand(int command) {
 void QARN_CALL SendFrame(int device, const char* hexText) {
     QARN_FORWARD(SendFrame, device, hexText);
 }
+int QARN_CALL ConvertCardText(int toCard, int big5, const char* input, int inputSize, char* output,
+                              int outputSize) {
+    QARN_FORWARD(ConvertCardText, toCard, big5, input, inputSize, output, outputSize);
+}
 void QARN_CALL SendCommandFrame(int device, int terminal, int code, const char* payloadHex) {
     QARN_FORWARD(SendCommandFrame, device, terminal, code, payloadHex);
 }
